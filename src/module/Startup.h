@@ -1,0 +1,17 @@
+// Loading and unloading of the provider: configuration, log and the binding
+// to the card-access library.
+#ifndef QUILLON_MODULE_STARTUP_H
+#define QUILLON_MODULE_STARTUP_H
+
+// Runs when the library is loaded; false when it must not be used.
+bool moduleAttach();
+// Runs when the library is unloaded.
+void moduleDetach();
+
+// False after a failed start-up. Where the loader cannot refuse a library
+// (shared objects), the module stays loaded but answers CKR_GENERAL_ERROR.
+bool moduleUsable();
+// Why start-up failed, for the log; empty when it did not.
+const char* startupFailure();
+
+#endif

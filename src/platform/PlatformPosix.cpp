@@ -1,0 +1,130 @@
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+
+#include "Platform.h"
+
+namespace platform {
+
+namespace {
+thread_local unsigned long t_lastError = 0;
+thread_local char t_loadError[512];
+
+// Owner-aware mutex: a robust pthread mutex gives the Win32 "abandoned" rule.
+struct OsMutex {
+    pthread_mutex_t mutex;
+};
+}  // namespace
+
+LibraryHandle loadLibrary(const char* path) {
+    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = dlerror();
+        std::snprintf(t_loadError, sizeof(t_loadError), "%s", why ? why : "unknown error");
+        setLastError(ENOENT);
+    }
+    return handle;
+}
+
+void* findSymbol(LibraryHandle library, const char* name) {
+    void* symbol = library ? dlsym(library, name) : nullptr;
+    if (!symbol) setLastError(ENOENT);
+    return symbol;
+}
+
+bool freeLibrary(LibraryHandle library) {
+    if (!library || dlclose(library) != 0) {
+        setLastError(EINVAL);
+        return false;
+    }
+    return true;
+}
+
+const char* lastLoadError() { return t_loadError; }
+
+unsigned long getLastError() { return t_lastError; }
+void setLastError(unsigned long code) { t_lastError = code; }
+
+void messageBox(const char* text, const char* caption, unsigned int) {
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+    std::fflush(stderr);
+}
+
+unsigned long osCreateMutex(void** out) {
+    auto* m = new (std::nothrow) OsMutex;
+    if (!m) return ENOMEM;
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    int rc = pthread_mutex_init(&m->mutex, &attr);
+    pthread_mutexattr_destroy(&attr);
+    if (rc != 0) {
+        delete m;
+        return static_cast<unsigned long>(rc);
+    }
+    pthread_mutex_lock(&m->mutex);
+    *out = m;
+    return 0;
+}
+
+unsigned long osDestroyMutex(void* mutex) {
+    auto* m = static_cast<OsMutex*>(mutex);
+    if (!m) return EINVAL;
+    int rc = pthread_mutex_unlock(&m->mutex);
+    if (rc != 0) return static_cast<unsigned long>(rc);
+    pthread_mutex_destroy(&m->mutex);
+    delete m;
+    return 0;
+}
+
+unsigned long osLockMutex(void* mutex) {
+    auto* m = static_cast<OsMutex*>(mutex);
+    if (!m) return 0xFFFFFFFFUL;
+    int rc = pthread_mutex_lock(&m->mutex);
+    if (rc == 0) return 0;
+    if (rc == EOWNERDEAD) {
+        pthread_mutex_consistent(&m->mutex);
+        return 0x80;
+    }
+    setLastError(static_cast<unsigned long>(rc));
+    return 0xFFFFFFFFUL;
+}
+
+unsigned long osUnlockMutex(void* mutex) {
+    auto* m = static_cast<OsMutex*>(mutex);
+    if (!m) return EINVAL;
+    int rc = pthread_mutex_unlock(&m->mutex);
+    return static_cast<unsigned long>(rc);
+}
+
+CriticalSection::CriticalSection() {
+    auto* m = new pthread_mutex_t;
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(m, &attr);
+    pthread_mutexattr_destroy(&attr);
+    m_impl = m;
+}
+
+CriticalSection::~CriticalSection() {
+    auto* m = static_cast<pthread_mutex_t*>(m_impl);
+    pthread_mutex_destroy(m);
+    delete m;
+}
+
+void CriticalSection::enter() { pthread_mutex_lock(static_cast<pthread_mutex_t*>(m_impl)); }
+void CriticalSection::leave() { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m_impl)); }
+
+void sleepMilliseconds(unsigned int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+
+bool localTime(std::time_t when, std::tm* out) { return localtime_r(&when, out) != nullptr; }
+
+}  // namespace platform
+#endif

@@ -1,0 +1,29 @@
+// The slot tables built from the reader list: a slot ID is a hash of its
+// reader's name, so the same reader keeps its ID across processes.
+// All of it is used under the global lock (C_Initialize runs before any lock).
+#ifndef QUILLON_SLOTS_SLOTTABLES_H
+#define QUILLON_SLOTS_SLOTTABLES_H
+
+#include <cstdint>
+
+#include "OrlHashtable.h"
+#include "OrlStringVector.h"
+#include "cryptoki.h"
+
+// Reader names in the order the card library listed them (index = position).
+extern OrlStringVector& g_readerNames;
+// Slot ID -> reader index; a slot ID is valid exactly when it is a key here.
+extern OrlHashtable<int, int>& g_slotTable;
+// Slot ID (as int, sign-extended) -> last known token state: 1 present,
+// 0 absent. Never emptied.
+extern OrlHashtable<long, long>& g_slotState;
+
+uint32_t slotIdFromReaderName(const char* name);
+// Callers check first that the ID is a key of g_slotTable.
+const char* readerNameFromSlotId(CK_SLOT_ID slotID);
+
+// Rereads the reader list into g_readerNames (ZT_getSlotList) and rebuilds
+// g_slotTable and g_slotState from it. Answers the card library's status.
+uint32_t rebuildSlotTables();
+
+#endif
