@@ -13,7 +13,13 @@ thread_local char t_loadError[64];
 
 LibraryHandle loadLibrary(const char* path) {
     HMODULE module = LoadLibraryA(path);
-    if (!module) std::snprintf(t_loadError, sizeof(t_loadError), "error %lu", GetLastError());
+    if (!module) {
+        // Reaching a thread_local resets the last-error value (TlsGetValue):
+        // keep the loader's code for the caller's GetLastError.
+        DWORD error = GetLastError();
+        std::snprintf(t_loadError, sizeof(t_loadError), "error %lu", error);
+        SetLastError(error);
+    }
     return reinterpret_cast<LibraryHandle>(module);
 }
 
