@@ -7,10 +7,18 @@
 
 namespace {
 
-CK_RV ckCreate(CK_VOID_PTR_PTR mutex) { return platform::osCreateMutex(mutex); }
-CK_RV ckDestroy(CK_VOID_PTR mutex) { return platform::osDestroyMutex(mutex); }
-CK_RV ckLock(CK_VOID_PTR mutex) { return platform::osLockMutex(mutex); }
-CK_RV ckUnlock(CK_VOID_PTR mutex) { return platform::osUnlockMutex(mutex); }
+CK_RV ckCreate(CK_VOID_PTR_PTR mutex) {
+    return platform::osCreateMutex(mutex);
+}
+CK_RV ckDestroy(CK_VOID_PTR mutex) {
+    return platform::osDestroyMutex(mutex);
+}
+CK_RV ckLock(CK_VOID_PTR mutex) {
+    return platform::osLockMutex(mutex);
+}
+CK_RV ckUnlock(CK_VOID_PTR mutex) {
+    return platform::osUnlockMutex(mutex);
+}
 
 constexpr CK_RV kAbandonedWait = 0x80;
 
@@ -27,7 +35,9 @@ bool sameFunctions(const LockFunctions& a, const LockFunctions& b) {
 
 }  // namespace
 
-LockFunctions osLockFunctions() { return {ckCreate, ckDestroy, ckLock, ckUnlock, true}; }
+LockFunctions osLockFunctions() {
+    return {ckCreate, ckDestroy, ckLock, ckUnlock, true};
+}
 
 void chooseLockFunctions(const LockFunctions& functions) {
     std::lock_guard<std::mutex> guard(s_creation);
