@@ -39,19 +39,30 @@ LockFunctions osLockFunctions() {
     return {ckCreate, ckDestroy, ckLock, ckUnlock, true};
 }
 
+namespace {
+// Caller holds s_creation.
+void destroyMutex() {
+    if (!g_hMutex) return;
+    // Ours destroys a mutex held by the caller; the standard's an unheld one.
+    if (!s_creator.ownFunctions) {
+        s_creator.destroy(g_hMutex);
+    } else {
+        CK_RV rv = s_creator.lock(g_hMutex);
+        if (rv == CKR_OK || rv == kAbandonedWait) s_creator.destroy(g_hMutex);
+    }
+    g_hMutex = nullptr;
+}
+}  // namespace
+
 void chooseLockFunctions(const LockFunctions& functions) {
     std::lock_guard<std::mutex> guard(s_creation);
-    if (g_hMutex && !sameFunctions(functions, s_creator)) {
-        // Ours destroys a mutex held by the caller; the standard's an unheld one.
-        if (!s_creator.ownFunctions) {
-            s_creator.destroy(g_hMutex);
-        } else {
-            CK_RV rv = s_creator.lock(g_hMutex);
-            if (rv == CKR_OK || rv == kAbandonedWait) s_creator.destroy(g_hMutex);
-        }
-        g_hMutex = nullptr;
-    }
+    if (g_hMutex && !sameFunctions(functions, s_creator)) destroyMutex();
     s_current = functions;
+}
+
+void destroyGlobalLock() {
+    std::lock_guard<std::mutex> guard(s_creation);
+    destroyMutex();
 }
 
 CK_RV acquireGlobalLock() {

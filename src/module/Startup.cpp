@@ -5,6 +5,7 @@
 #include <string>
 
 #include "CardLibrary.h"
+#include "GlobalLock.h"
 #include "Log.h"
 #include "OrlLoggerAdv.h"
 #include "OrlProperties.h"
@@ -94,6 +95,7 @@ void moduleDetach() {
     logMessage(" ************* STOP LIBRARY ****************");
     s_usable = false;
     closeLog();
+    destroyGlobalLock();
     destroyProcessGlobals();
 }
 
