@@ -140,5 +140,9 @@ bool localTime(std::time_t when, std::tm* out) {
     return localtime_r(&when, out) != nullptr;
 }
 
+unsigned long processId() {
+    return static_cast<unsigned long>(getpid());
+}
+
 }  // namespace platform
 #endif

@@ -89,5 +89,9 @@ bool localTime(std::time_t when, std::tm* out) {
     return localtime_s(out, &when) == 0;
 }
 
+unsigned long processId() {
+    return GetCurrentProcessId();
+}
+
 }  // namespace platform
 #endif
