@@ -16,8 +16,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# A DLL without dllexport exports all its symbols; those of the statically
+# linked runtime (libgcc's _Unwind_Resume, winpthreads) and of Crypto++ must
+# stay out, or every module linking that DLL gets them twice. (Not ALL: the
+# Makefile generator hands a DLL's own objects to the linker as an archive.)
+set(QUILLON_STATIC_RUNTIME_LIBS libgcc.a:libgcc_eh.a:libstdc++.a:libwinpthread.a:libpthread.a:libssp.a:libcryptopp.a)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--exclude-libs,${QUILLON_STATIC_RUNTIME_LIBS}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--exclude-libs,${QUILLON_STATIC_RUNTIME_LIBS}")
 
 # Tests run under Wine unless the caller names another runner.
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)

@@ -2,7 +2,11 @@
 
 #include <dlfcn.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include "WindowsTestSupport.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -27,11 +31,18 @@ CK_SLOT_ID slotIdOf(const std::string& name) {
 }
 
 void ProviderFixture::SetUp() {
+#ifdef _WIN32
+    m_dir = wintest::makeScratchDir("quillon-it");
+    ASSERT_FALSE(m_dir.empty());
+    m_configPath = m_dir + "/quillon.conf";
+    wintest::setEnv("QUILLON_REGISTRY", m_configPath.c_str());
+#else
     char pattern[] = "/tmp/quillon-it-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     m_dir = pattern;
     m_configPath = m_dir + "/quillon.conf";
     setenv("QUILLON_REGISTRY", m_configPath.c_str(), 1);
+#endif
     cardsim_reset();
     writeConfig({});
 }
@@ -39,9 +50,15 @@ void ProviderFixture::SetUp() {
 void ProviderFixture::TearDown() {
     unloadProvider();
     cardsim_reset();
+#ifdef _WIN32
+    wintest::unsetEnv("QUILLON_REGISTRY");
+    wintest::mirrorRegistryStandIn();  // removes the key
+    if (!wintest::removeTree(m_dir)) ADD_FAILURE() << "cannot remove " << m_dir;
+#else
     unsetenv("QUILLON_REGISTRY");
     std::string cmd = "rm -rf '" + m_dir + "'";
     if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << m_dir;
+#endif
 }
 
 void ProviderFixture::writeConfig(const std::vector<std::string>& lines) {
@@ -60,6 +77,10 @@ void ProviderFixture::writeConfig(const std::vector<std::string>& lines) {
 
 void ProviderFixture::loadProvider() {
     if (m_library) return;
+#ifdef _WIN32
+    // The provider reads the registry key there: mirror the stand-in file into it.
+    wintest::mirrorRegistryStandIn();
+#endif
     m_library = dlopen(QUILLON_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(m_library, nullptr) << dlerror();
     auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(m_library, "C_GetFunctionList"));
