@@ -75,7 +75,7 @@ private:
         c.calls.push_back({"readObj", path, accessClass, {}});
         if (c.readStatus) return c.readStatus;
         auto it = c.values.find(path);
-        if (it == c.values.end() || it->second.empty()) return 0x6A00 | kStatusEmptyObject;
+        if (it == c.values.end() || it->second.empty()) return kStatusEmptyObject;
         fill(out, it->second);
         return 0;
     }
