@@ -34,7 +34,9 @@ Bytes directoryOf(CObjectTable& table) {
     return Bytes(out.getContent(), out.getContent() + out.getLength());
 }
 
-Bytes ascii(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes ascii(const char* s) {
+    return Bytes(s, s + std::strlen(s));
+}
 
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -134,15 +136,15 @@ TEST(DirectoryFormat, CertificateRecordGolden) {
     t.bytes(CKA_SERIAL_NUMBER, {1, 2, 3});
     ASSERT_EQ(applyTemplate(cert, t), CKR_OK);
     cert.setPath("c1");
-    const Bytes golden = {0x00, 0x03, 0x01, 0x04,        // number, class, token only
-                          0x00,                          // no label
-                          0x02, 'c',  '1',               // path
-                          0x00, 0x00,                    // no object id
-                          0x00,                          // certificate type X.509
-                          0x00, 0x02, 'S',  'S',         // subject
-                          0x00, 0x01, 'I',               // id
-                          0x00, 0x01, 'J',               // issuer
-                          0x00, 0x03, 0x01, 0x02, 0x03}; // serial number
+    const Bytes golden = {0x00, 0x03, 0x01, 0x04,         // number, class, token only
+                          0x00,                           // no label
+                          0x02, 'c',  '1',                // path
+                          0x00, 0x00,                     // no object id
+                          0x00,                           // certificate type X.509
+                          0x00, 0x02, 'S',  'S',          // subject
+                          0x00, 0x01, 'I',                // id
+                          0x00, 0x01, 'J',                // issuer
+                          0x00, 0x03, 0x01, 0x02, 0x03};  // serial number
     EXPECT_EQ(serialized(cert), golden);
 }
 
@@ -162,11 +164,12 @@ TEST(DirectoryFormat, PublicKeyRecordGolden) {
                               {0x00, 0x00},              // no object id
                               {0x00},                    // key type RSA
                               {0x00, 0x02, 0x01, 0x02},  // id
-                              {0x08}, ascii("20240131"), // start date
-                              {0x00},                    // no end date
-                              {0x01},                    // local
-                              {0x00, 0x00},              // no subject
-                              {0x0D},                    // encrypt | verify | wrap
+                              {0x08},
+                              ascii("20240131"),               // start date
+                              {0x00},                          // no end date
+                              {0x01},                          // local
+                              {0x00, 0x00},                    // no subject
+                              {0x0D},                          // encrypt | verify | wrap
                               {0x02, 'C', 'x', 0x05, 0x01}});  // container
     EXPECT_EQ(serialized(key), golden);
 }
@@ -187,11 +190,12 @@ TEST(DirectoryFormat, PrivateKeyRecordGolden) {
                               {0x00},                    // key type RSA
                               {0x00, 0x01, 0x09},        // id
                               {0x00},                    // no start date
-                              {0x08}, ascii("20301231"), // end date
-                              {0x03},                    // derive | local
-                              {0x00, 0x01, 'U'},         // subject
+                              {0x08},
+                              ascii("20301231"),  // end date
+                              {0x03},             // derive | local
+                              {0x00, 0x01, 'U'},  // subject
                               {0xEB},  // sensitive decrypt sign unwrap always-sens never-extr
-                              {0x00, 0xFF, 0x00}});      // no container
+                              {0x00, 0xFF, 0x00}});  // no container
     EXPECT_EQ(serialized(key), golden);
 }
 
@@ -210,8 +214,8 @@ TEST(DirectoryFormat, SecretKeyRecordGolden) {
                           0x00, 0x00,              // no id
                           0x00, 0x00,              // no dates
                           0x01,                    // local
-                          0xF5,  // sensitive encrypt decrypt sign wrap extractable
-                          0x80}; // always sensitive
+                          0xF5,   // sensitive encrypt decrypt sign wrap extractable
+                          0x80};  // always sensitive
     EXPECT_EQ(serialized(key), golden);
 }
 
@@ -344,7 +348,7 @@ TEST(DirectoryFormat, TextsLongerThanALengthByteAreRefusedNotTruncated) {
     ASSERT_NE(data.getLabel(), nullptr);
     Bytes body = serialized(data);
     ASSERT_GT(body.size(), 5u + 255u);
-    EXPECT_EQ(body[4], 255);  // label length byte agrees with the 255 bytes after it
+    EXPECT_EQ(body[4], 255);      // label length byte agrees with the 255 bytes after it
     EXPECT_EQ(body[5 + 255], 0);  // no path
 
     C11X509 cert(kConnection);

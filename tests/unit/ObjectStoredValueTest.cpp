@@ -104,7 +104,7 @@ TEST(ObjectStoredValue, AddedOnceThenReplacedOnlyAfterAChange) {
     EXPECT_TRUE(data->isDataModified());
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
     EXPECT_EQ(card.count("addObj"), 2u);
-    EXPECT_EQ(card.calls[0].data, Bytes());         // first: allocate, get the path
+    EXPECT_EQ(card.calls[0].data, Bytes());           // first: allocate, get the path
     EXPECT_EQ(card.calls[1].data, Bytes({1, 2, 3}));  // second: the value
     EXPECT_FALSE(data->isJustCreated());
     EXPECT_FALSE(data->isDataModified());
