@@ -71,9 +71,15 @@ const Known* lookup(CK_ATTRIBUTE_TYPE type) {
     return nullptr;
 }
 
+// The utility library's hex text of at most 10 bytes ("..." when there are
+// more); only the bytes that text needs are read.
+constexpr CK_ULONG kHexBytes = 10;
+constexpr int kMaxChars = 3000;
+
 std::string hexOf(const CK_ATTRIBUTE& a) {
-    OrlByteArray bytes(static_cast<const unsigned char*>(a.pValue), a.ulValueLen);
-    return bytes.toHexString(10);
+    CK_ULONG n = a.ulValueLen > kHexBytes ? kHexBytes + 1 : a.ulValueLen;
+    OrlByteArray bytes(static_cast<const unsigned char*>(a.pValue), n);
+    return bytes.toHexString(static_cast<int>(kHexBytes));
 }
 
 void logEntry(const CK_ATTRIBUTE& a) {
@@ -100,7 +106,8 @@ void logEntry(const CK_ATTRIBUTE& a) {
         logMessage("type: %s valuelen: (%d), value: %lX", k->name, len,
                    static_cast<unsigned long>(value));
     } else if (k->form == Form::Chars) {
-        logMessage("type: %s valuelen: (%d), value: %.*s", k->name, len, len,
+        int chars = a.ulValueLen > static_cast<CK_ULONG>(kMaxChars) ? kMaxChars : len;
+        logMessage("type: %s valuelen: (%d), value: %.*s", k->name, len, chars,
                    static_cast<const char*>(a.pValue));
     } else {
         logMessage("type: %s valuelen: (%d), value: %s", k->name, len, hexOf(a).c_str());

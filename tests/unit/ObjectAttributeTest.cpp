@@ -3,6 +3,9 @@
 // values too short to read.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "C11Data.h"
@@ -12,7 +15,9 @@
 #include "C11X509.h"
 #include "ObjectDirectory.h"
 #include "ObjectNumbers.h"
+#include "Log.h"
 #include "ObjectTestCard.h"
+#include "OrlLoggerAdv.h"
 
 namespace {
 
@@ -404,6 +409,46 @@ TEST(ObjectAttributes, MatchRules) {
     v.addElement(&p[1]);
     EXPECT_FALSE(key.match(v));
     EXPECT_EQ(v.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ObjectTemplateLog, LoggingOffLeavesTheTemplateUntouched) {
+    g_logLevel = 0;
+    // Unreadable pointers: reading any of them would crash.
+    CK_ATTRIBUTE bad[] = {{CKA_LABEL, reinterpret_cast<void*>(16), 5},
+                          {CKA_CLASS, reinterpret_cast<void*>(32), sizeof(CK_ULONG)}};
+    EXPECT_EQ(printTemplate(bad, 2), CKR_OK);
+}
+
+TEST(ObjectTemplateLog, EntriesAreLoggedByKindWithinTheirLength) {
+    std::string path = ::testing::TempDir() + "object_template_log.txt";
+    std::remove(path.c_str());
+    logger().setLogFile(path.c_str());
+    g_logLevel = 1;
+    CK_ULONG cls = CKO_SECRET_KEY;
+    char label[3] = {'a', 'b', 'c'};  // not terminated
+    unsigned char id[20] = {0xAB};
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof(cls)},
+                        {CKA_LABEL, label, 3},
+                        {CKA_ID, id, 20},
+                        {CKA_VALUE, id, static_cast<CK_ULONG>(-1)},
+                        {CKA_TOKEN, nullptr, 1},
+                        {0x7654, id, 2}};
+    EXPECT_EQ(printTemplate(t, 6), CKR_OK);
+    closeLog();
+    std::ifstream in(path);
+    std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("Template count: 6"), std::string::npos);
+    EXPECT_NE(
+        log.find("type: CKA_CLASS valuelen: (" + std::to_string(sizeof(CK_ULONG)) + "), value: 4"),
+        std::string::npos);
+    EXPECT_NE(log.find("type: CKA_LABEL valuelen: (3), value: abc"), std::string::npos);
+    EXPECT_NE(log.find("value: NULL"), std::string::npos);
+    EXPECT_NE(log.find("type: UNKNOWN (7654)"), std::string::npos);
+    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -153,6 +153,23 @@ TEST(ObjectStoredValue, StatusSevenIsAOneByteZeroValueForDataOnly) {
     EXPECT_EQ(rv, CKR_DEVICE_ERROR);
 }
 
+TEST(ObjectStoredValue, OnlyTheLowSixteenBitsOfAStatusMeanNeverWritten) {
+    ObjectTestCard card;
+    CObjectTable table;
+    TemplateBuilder t;
+    t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true).bytes(CKA_VALUE, {4});
+    unsigned long number = makeObject<C11Data>(table, t)->getObjNumber();
+    ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
+    C11Object* data = reloadedObject(card, table, number);
+    ASSERT_NE(data, nullptr);
+    card.readStatus = 0x6A07;
+    CK_RV rv = CKR_OK;
+    valueOf(*data, &rv);
+    EXPECT_EQ(rv, CKR_DEVICE_ERROR);
+    card.readStatus = 0x00030007;
+    EXPECT_EQ(valueOf(*data), Bytes({0x00}));
+}
+
 TEST(ObjectStoredValue, FetchFailuresAreDeviceErrorsAndCacheNothing) {
     ObjectTestCard card;
     CObjectTable table;
