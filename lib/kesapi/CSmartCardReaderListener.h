@@ -10,6 +10,8 @@
 #ifndef KESAPI_CSMARTCARDREADERLISTENER_H
 #define KESAPI_CSMARTCARDREADERLISTENER_H
 
+#include <atomic>
+
 namespace KESAPI {
 
 class CSmartCardReaderListener {
@@ -38,10 +40,10 @@ public:
     bool isListening() const;
 
     // How many times unableToOpenContext was called on this listener.
-    unsigned long contextFailures() const { return m_ulContextFailures; }
+    unsigned long contextFailures() const { return m_ulContextFailures.load(); }
 
 private:
-    unsigned long m_ulContextFailures = 0;
+    std::atomic<unsigned long> m_ulContextFailures{0};
 };
 
 }  // namespace KESAPI
