@@ -35,10 +35,19 @@ struct Monitor {
     unsigned long round = 0;
 };
 
-// Never destroyed: the thread may still be ending while the process exits.
+// Made on first use, deleted by destroyMonitor (at unload, with no thread left).
+std::mutex s_creation;
+Monitor* s_monitor = nullptr;
+
 Monitor& monitor() {
-    static Monitor* m = new Monitor();
-    return *m;
+    std::lock_guard<std::mutex> lock(s_creation);
+    if (!s_monitor) s_monitor = new Monitor();
+    return *s_monitor;
+}
+
+Monitor* existingMonitor() {
+    std::lock_guard<std::mutex> lock(s_creation);
+    return s_monitor;
 }
 
 Registration* findLocked(Monitor& m, const CSmartCardReaderListener* listener) {
@@ -48,7 +57,7 @@ Registration* findLocked(Monitor& m, const CSmartCardReaderListener* listener) {
     return nullptr;
 }
 
-void threadMain();
+void threadMain(Monitor* m);
 
 // Under the registry lock.
 void startThreadLocked(Monitor& m) {
@@ -59,7 +68,7 @@ void startThreadLocked(Monitor& m) {
     if (m.thread.joinable()) m.thread.join();
     m.running = true;
     try {
-        m.thread = std::thread(threadMain);
+        m.thread = std::thread(threadMain, &m);
     } catch (...) {
         m.running = false;  // no thread: removals are then noticed by the host's own calls
     }
@@ -120,8 +129,8 @@ void runRound(Monitor& m) {
     if (hooks.leaveCallbacks) hooks.leaveCallbacks();
 }
 
-void threadMain() {
-    Monitor& m = monitor();
+void threadMain(Monitor* monitor) {
+    Monitor& m = *monitor;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m.registry);
@@ -154,7 +163,9 @@ void registerListener(CSmartCardReaderListener* listener, const std::string& rea
 }
 
 void unregisterListener(CSmartCardReaderListener* listener) {
-    Monitor& m = monitor();
+    Monitor* existing = existingMonitor();
+    if (!existing) return;
+    Monitor& m = *existing;
     // Waits for a round in progress on another thread; reentrant for a
     // callback that unregisters on the monitor's own thread.
     std::lock_guard<std::recursive_mutex> dispatching(m.dispatch);
@@ -169,7 +180,9 @@ void unregisterListener(CSmartCardReaderListener* listener) {
 }
 
 bool isRegistered(const CSmartCardReaderListener* listener) {
-    Monitor& m = monitor();
+    Monitor* existing = existingMonitor();
+    if (!existing) return false;
+    Monitor& m = *existing;
     std::lock_guard<std::mutex> lock(m.registry);
     return findLocked(m, listener) != nullptr;
 }
@@ -188,7 +201,9 @@ void pollReadersOnce() {
 }
 
 void shutdownMonitor() {
-    Monitor& m = monitor();
+    Monitor* existing = existingMonitor();
+    if (!existing) return;
+    Monitor& m = *existing;
     std::thread ending;
     {
         std::lock_guard<std::mutex> lock(m.registry);
@@ -201,14 +216,30 @@ void shutdownMonitor() {
     m.stopRequested = false;
 }
 
+void destroyMonitor() {
+    shutdownMonitor();
+    std::lock_guard<std::mutex> lock(s_creation);
+    if (!s_monitor) return;
+    {
+        std::lock_guard<std::mutex> registry(s_monitor->registry);
+        if (!s_monitor->listeners.empty()) return;  // still in use: keep it
+    }
+    delete s_monitor;
+    s_monitor = nullptr;
+}
+
 bool monitorRunning() {
-    Monitor& m = monitor();
+    Monitor* existing = existingMonitor();
+    if (!existing) return false;
+    Monitor& m = *existing;
     std::lock_guard<std::mutex> lock(m.registry);
     return m.running;
 }
 
 unsigned registeredListeners() {
-    Monitor& m = monitor();
+    Monitor* existing = existingMonitor();
+    if (!existing) return 0;
+    Monitor& m = *existing;
     std::lock_guard<std::mutex> lock(m.registry);
     return static_cast<unsigned>(m.listeners.size());
 }

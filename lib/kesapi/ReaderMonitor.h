@@ -38,6 +38,9 @@ void pollReadersOnce();
 // Ends the monitor thread, if any, and waits for it. A later startListening
 // starts a new one. Never call it while holding the callback lock.
 void shutdownMonitor();
+// Ends the thread as shutdownMonitor does and frees the monitor's own state
+// when no listener is left; for the host's unload.
+void destroyMonitor();
 // True while the monitor thread runs.
 bool monitorRunning();
 // Number of listeners registered.

@@ -59,3 +59,15 @@ void finalizeSessions() {
     }
     g_sessionTable.removeAll();
 }
+
+void countSessions(unsigned long* all, unsigned long* readWrite) {
+    *all = g_sessionTable.size();
+    *readWrite = 0;
+    unsigned long handle = 0;
+    CSession* session = nullptr;
+    for (auto* e = g_sessionTable.getFirstEntry(); e;) {
+        e = g_sessionTable.getNextEntry(e, handle, session);
+        // A removed or closed session answers the guard's code, which counts.
+        if (session && session->isReadWrite() != 0) ++*readWrite;
+    }
+}

@@ -4,6 +4,7 @@
 #include "CardLibrary.h"
 #include "GlobalLock.h"
 #include "Initialize.h"
+#include "ProcessGlobal.h"
 #include "ReaderMonitor.h"
 
 namespace {
@@ -38,6 +39,11 @@ bool threadsAllowed() {
     return !threadsForbidden() && g_bInitialized.load();
 }
 
+// The monitor's state goes with the library: freed at unload, after the last
+// C_Finalize ended its thread.
+bool s_destroyAtUnload = false;
+int s_unloadToken;
+
 }  // namespace
 
 void configureReaderMonitor() {
@@ -48,6 +54,10 @@ void configureReaderMonitor() {
     hooks.threadsAllowed = threadsAllowed;
     hooks.pollMilliseconds = kPollMilliseconds;
     KESAPI::configureMonitor(hooks);
+    if (!s_destroyAtUnload) {
+        s_destroyAtUnload = true;
+        registerProcessGlobal(&s_unloadToken, [](void*) { KESAPI::destroyMonitor(); });
+    }
 }
 
 void stopReaderMonitor() {
