@@ -6,6 +6,7 @@
 #include "CallFrame.h"
 #include "CardLibrary.h"
 #include "Log.h"
+#include "ReaderEvents.h"
 #include "SlotTables.h"
 #include "Startup.h"
 
@@ -48,8 +49,8 @@ CK_RV chooseLocking(const CK_C_INITIALIZE_ARGS* args) {
         logMessage(" * use either OS or supplied sync functions");
     } else {
         logMessage(" * use supplied sync functions");
-        chooseLockFunctions({args->CreateMutex, args->DestroyMutex, args->LockMutex,
-                             args->UnlockMutex, false});
+        chooseLockFunctions(
+            {args->CreateMutex, args->DestroyMutex, args->LockMutex, args->UnlockMutex, false});
         return CKR_OK;
     }
     chooseLockFunctions(osLockFunctions());
@@ -63,7 +64,9 @@ void copyText(CK_UTF8CHAR* field, size_t size, const char* text) {
 
 }  // namespace
 
-bool threadsForbidden() { return s_threadsForbidden; }
+bool threadsForbidden() {
+    return s_threadsForbidden;
+}
 
 CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
     logMessage("-> C_Initialize(%p)", pInitArgs);
@@ -109,6 +112,8 @@ CK_RV C_Finalize(CK_VOID_PTR pReserved) {
         logMessage("Finalize OK");
         return CKR_OK;
     });
+    // Outside the lock: the monitor thread may be waiting for it.
+    stopReaderMonitor();
     delete g_csSessionData;
     g_csSessionData = nullptr;
     logMessage("DeleteCriticalSection OK");
@@ -135,10 +140,9 @@ CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
 }
 
 namespace {
-CK_FUNCTION_LIST g_functionList = {
-    {2, 20},
+CK_FUNCTION_LIST g_functionList = {{2, 20},
 #define QUILLON_LIST_ENTRY(name, params) name,
-    CK_FOR_EACH_FUNCTION(QUILLON_LIST_ENTRY)
+                                   CK_FOR_EACH_FUNCTION(QUILLON_LIST_ENTRY)
 #undef QUILLON_LIST_ENTRY
 };
 }  // namespace
