@@ -85,6 +85,11 @@ bool textArgument(const char* text, size_t max, std::string& out) {
     return true;
 }
 
+// PINs are 1 to 255 bytes; a null PIN is refused.
+bool pinArgument(const char* pin, std::string& out) {
+    return textArgument(pin, kMaxPinLength, out) && !out.empty();
+}
+
 bool pathArgument(const char* path, std::string& out) {
     return textArgument(path, kCardPathSize - 1, out);
 }
@@ -272,7 +277,7 @@ ZT_STATUS ztDisconnect(ZT_HANDLE handle) {
 
 ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
     std::string text;
-    if (!textArgument(pin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    if (!pinArgument(pin, text)) return kBadArguments;
     bool so = userType == kSecurityOfficer;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         Pins pins;
@@ -297,7 +302,7 @@ ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
 
 ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
     std::string text;
-    if (!textArgument(newPin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    if (!pinArgument(newPin, text)) return kBadArguments;
     bool so = userType == kSecurityOfficer;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         Pins pins;
@@ -312,7 +317,7 @@ ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
 
 ZT_STATUS ztInitPIN(ZT_HANDLE handle, const char* newPin) {
     std::string text;
-    if (!textArgument(newPin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    if (!pinArgument(newPin, text)) return kBadArguments;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         if (!c.soVerified) return kNotVerified;
         Pins pins;
