@@ -197,8 +197,7 @@ public:
         if (int rc = lockReader(files, reader, lock)) return rc;
         if (files.presence() == zt::Presence::NoCard)
             return failure("reader " + quoteName(reader) + " has no card");
-        if (!files.pullOut() || !zt::os::removeTree(files.cardDir()))
-            return failure("cannot delete the card");
+        if (!files.destroyCard()) return failure("cannot delete the card");
         std::printf("card of reader %s deleted\n", quoteName(reader).c_str());
         return kExitOk;
     }
