@@ -396,8 +396,22 @@ TEST_F(ZtLibrary, KeySizesAndExponentsOutsideTheRangeAreRefused) {
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 1024, nullptr, nullptr));
     // An empty exponent means 65537.
     OrlByteArray empty;
-    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 1024, &empty, path));
-    EXPECT_EQ(CryptoPP::Integer(65537), publicKeyOf(handle_, path).GetPublicExponent());
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 2048, &empty, path));
+    CryptoPP::RSAFunction pub = publicKeyOf(handle_, path);
+    EXPECT_EQ(CryptoPP::Integer(65537), pub.GetPublicExponent());
+    EXPECT_EQ(2048u, pub.GetModulus().BitCount());
+}
+
+TEST_F(ZtLibrary, LargestKeySizeSigns) {
+    verifyUser(handle_);
+    char path[kCardPathSize];
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 4096, nullptr, path));
+    CryptoPP::RSAFunction pub = publicKeyOf(handle_, path);
+    ASSERT_EQ(4096u, pub.GetModulus().BitCount());
+    std::string em = type1Block("digest", 512);
+    OrlByteArray in = bytes(em), sig;
+    ASSERT_ZT(0, zt().ZT_applyPrivateKey(handle_, path, kPrivateKeyRaw, in, sig));
+    EXPECT_EQ(em, encode(pub.ApplyFunction(CryptoPP::Integer(sig.getContent(), sig.getLength())), 512));
 }
 
 TEST_F(ZtLibrary, KeyPairDeletionNeedsThePinAndFreesThePath) {
