@@ -110,8 +110,9 @@ bool isPrivateClass(uint32_t accessClass) {
     return accessClass == kAccessPrivateData || accessClass == kAccessSecretKey;
 }
 
-void writePath(char* buffer, const std::string& path) {
-    std::snprintf(buffer, kCardPathSize, "%s", path.c_str());
+// Copies a text into a caller's 256-byte buffer, cut to fit with its terminator.
+void writeText(char* buffer, const std::string& text) {
+    std::snprintf(buffer, kCardPathSize, "%s", text.c_str());
 }
 
 void appendBytes(OrlByteArray& out, const std::string& bytes) {
@@ -232,7 +233,7 @@ ZT_STATUS storeKey(const Connection& connection, const CardFiles& files,
         if (g_state.keys.size() >= kMaxCachedKeys) g_state.keys.clear();
         g_state.keys[cacheKey(connection, files, name)] = CachedKey{stamp, key};
     }
-    writePath(path, name);
+    writeText(path, name);
     return kOk;
 }
 
@@ -382,7 +383,7 @@ ZT_STATUS ztAddObj(ZT_HANDLE handle, OrlByteArray& data, uint32_t accessClass, c
         Value value;
         value.accessClass = accessClass;
         ZT_STATUS st = saveValue(files, name, value);
-        if (st == kOk) writePath(path, name);
+        if (st == kOk) writeText(path, name);
         return st;
     });
 }
@@ -517,10 +518,10 @@ ZT_STATUS ztGetTokenInfo(const char* readerName, char* serialNumber, char* label
         if (st != kOk) return st;
         TokenInfo info;
         if (!files.loadInfo(info)) return kStoreError;
-        writePath(serialNumber, info.serial);
-        writePath(label, info.label);
-        writePath(manufacturer, info.manufacturer);
-        writePath(model, info.model);
+        writeText(serialNumber, info.serial);
+        writeText(label, info.label);
+        writeText(manufacturer, info.manufacturer);
+        writeText(model, info.model);
         return kOk;
     });
 }
