@@ -35,11 +35,24 @@ const char* lastLoadError() {
     return t_loadError;
 }
 
-unsigned long getLastError() {
-    return GetLastError();
+// Reaching a thread_local or a winpthreads lock calls TlsGetValue, which
+// resets the thread's last-error value to 0: a code the provider passes up
+// through it (a failed getSessionData) would read as success a few calls
+// later. So a code set here is also kept aside and answered while the
+// system's value reads 0; a later system error (non-zero) takes over.
+namespace {
+thread_local unsigned long t_lastErrorSet = 0;
 }
+
+unsigned long getLastError() {
+    DWORD system = GetLastError();  // before the thread_local access below
+    if (system != 0) return system;
+    return t_lastErrorSet;
+}
+
 void setLastError(unsigned long code) {
-    SetLastError(code);
+    t_lastErrorSet = code;
+    SetLastError(code);  // after the thread_local access above
 }
 
 void messageBox(const char* text, const char* caption, unsigned int style) {

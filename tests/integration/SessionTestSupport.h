@@ -2,7 +2,12 @@
 #ifndef QUILLON_TESTS_SESSIONTESTSUPPORT_H
 #define QUILLON_TESTS_SESSIONTESTSUPPORT_H
 
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
+#endif
 
 #include <chrono>
 #include <string>
@@ -24,12 +29,23 @@ bool waitUntil(Condition condition, std::chrono::milliseconds limit = std::chron
 // Threads of this process.
 inline int threadCount() {
     int n = 0;
+#ifdef _WIN32
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+    }
+    CloseHandle(snapshot);
+#else
     if (DIR* dir = opendir("/proc/self/task")) {
         while (dirent* e = readdir(dir)) {
             if (e->d_name[0] != '.') ++n;
         }
         closedir(dir);
     }
+#endif
     return n;
 }
 

@@ -25,7 +25,7 @@ constexpr ZT_HANDLE kConnection = 0x9090;
 
 Bytes valueOf(C11Object& object, CK_RV* rv = nullptr) {
     Bytes buffer(4096);
-    CK_ATTRIBUTE a{CKA_VALUE, buffer.data(), buffer.size()};
+    CK_ATTRIBUTE a{CKA_VALUE, buffer.data(), static_cast<CK_ULONG>(buffer.size())};
     CAttributeVector v;
     v.addElement(&a);
     CK_RV r = object.getAttributes(v);
