@@ -181,6 +181,10 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
             return rv;
         }
     } else {
+        // The vector grows one element at a time; doubling keeps creation linear.
+        if (m_sessionObjects.size() == m_sessionObjects.capacity()) {
+            m_sessionObjects.ensureCapacity(2 * m_sessionObjects.capacity());
+        }
         m_sessionObjects.addElement(static_cast<uint32_t>(handle));
     }
     logMessage("<- createObject %lX", rv);

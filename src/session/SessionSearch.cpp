@@ -22,10 +22,12 @@ CK_RV CSession::findInit(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
             logError("<e> loadObjects, %lX", rv);
             return rv;
         }
-        std::unique_ptr<OrlVector<uint32_t>> results(new OrlVector<uint32_t>());
-        results->ensureCapacity(kResultsCapacity);
-        bool loggedIn = m_pSessionData->m_ulUserType != kNoUserType;
         CObjectTable& table = m_pSessionData->m_objectTable;
+        // The vector grows one element at a time: room for every object up
+        // front keeps a large search linear.
+        std::unique_ptr<OrlVector<uint32_t>> results(new OrlVector<uint32_t>());
+        results->ensureCapacity(table.size() > kResultsCapacity ? table.size() : kResultsCapacity);
+        bool loggedIn = m_pSessionData->m_ulUserType != kNoUserType;
         // One vector refilled per object: match takes out what it compared.
         CAttributeVector attributes;
         unsigned long key = 0;
