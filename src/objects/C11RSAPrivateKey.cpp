@@ -40,6 +40,25 @@ CK_RV C11RSAPrivateKey::getModulus(OrlByteArray& out) {
     return CKR_OK;
 }
 
+namespace {
+void wipeAndDrop(OwnedBytes& value) {
+    if (value) {
+        volatile unsigned char* p = value->getContent();
+        for (unsigned long i = 0; i < value->getLength(); ++i) p[i] = 0;
+    }
+    value.reset();
+}
+}  // namespace
+
+void C11RSAPrivateKey::dropPrivateComponents() {
+    wipeAndDrop(m_pblPrivateExponent);
+    wipeAndDrop(m_pblPrime1);
+    wipeAndDrop(m_pblPrime2);
+    wipeAndDrop(m_pblExponent1);
+    wipeAndDrop(m_pblExponent2);
+    wipeAndDrop(m_pblCoefficient);
+}
+
 void C11RSAPrivateKey::serialize(OrlBufferedWriter& writer) {
     C11PrivateKey::serialize(writer);
     CCSPContainer::serialize(writer);
