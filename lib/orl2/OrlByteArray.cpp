@@ -9,8 +9,10 @@ OrlByteArray::OrlByteArray() : m_data(nullptr), m_length(0), m_capacity(0) {}
 OrlByteArray::OrlByteArray(const unsigned char* data, unsigned long n) : OrlByteArray() {
     if (n) {
         grow(n);
-        if (data) std::memcpy(m_data, data, n);
-        else std::memset(m_data, 0, n);
+        if (data)
+            std::memcpy(m_data, data, n);
+        else
+            std::memset(m_data, 0, n);
         m_length = n;
     }
 }
@@ -18,7 +20,9 @@ OrlByteArray::OrlByteArray(const unsigned char* data, unsigned long n) : OrlByte
 OrlByteArray::OrlByteArray(const OrlByteArray& other)
     : OrlByteArray(other.m_data, other.m_length) {}
 
-OrlByteArray::OrlByteArray(unsigned long n) : OrlByteArray() { setLength(n); }
+OrlByteArray::OrlByteArray(unsigned long n) : OrlByteArray() {
+    setLength(n);
+}
 
 OrlByteArray& OrlByteArray::operator=(const OrlByteArray& other) {
     if (this != &other) {
@@ -70,9 +74,13 @@ void OrlByteArray::append(const OrlByteArray& other) {
     m_length += other.m_length;
 }
 
-void OrlByteArray::ensureCapacity(unsigned long n) { grow(n); }
+void OrlByteArray::ensureCapacity(unsigned long n) {
+    grow(n);
+}
 
-void OrlByteArray::removeAll() { m_length = 0; }
+void OrlByteArray::removeAll() {
+    m_length = 0;
+}
 
 void OrlByteArray::setLength(unsigned long n) {
     grow(n);
@@ -80,7 +88,9 @@ void OrlByteArray::setLength(unsigned long n) {
     m_length = n;
 }
 
-const char* OrlByteArray::toHexString() { return toHexString(-1); }
+const char* OrlByteArray::toHexString() {
+    return toHexString(-1);
+}
 
 const char* OrlByteArray::toHexString(int maxBytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -97,5 +107,6 @@ const char* OrlByteArray::toHexString(int maxBytes) {
 }
 
 bool OrlByteArray::operator==(const OrlByteArray& other) const {
-    return m_length == other.m_length && (!m_length || !std::memcmp(m_data, other.m_data, m_length));
+    return m_length == other.m_length &&
+           (!m_length || !std::memcmp(m_data, other.m_data, m_length));
 }

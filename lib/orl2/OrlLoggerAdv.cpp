@@ -34,8 +34,8 @@ void OrlLoggerAdv::write(const char* text, const char* category) noexcept {
         using namespace std::chrono;
         auto now = system_clock::now();
         std::time_t seconds = system_clock::to_time_t(now);
-        long millis = static_cast<long>(
-            duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+        long millis =
+            static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
         std::tm local{};
 #ifdef _WIN32
         localtime_s(&local, &seconds);

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-OrlStringVector::~OrlStringVector() { removeAllElements(); }
+OrlStringVector::~OrlStringVector() {
+    removeAllElements();
+}
 
 char* OrlStringVector::operator[](unsigned int index) const {
     return index < m_items.size() ? m_items[index] : nullptr;

@@ -28,8 +28,8 @@ enum : uint32_t {
 };
 
 // Statuses the provider interprets itself.
-constexpr uint32_t kStatusEmptyObject = 7;    // low 16 bits: value never written
-constexpr uint32_t kStatusNoDirectory = 9;    // low 16 bits: no directory stored yet
+constexpr uint32_t kStatusEmptyObject = 7;  // low 16 bits: value never written
+constexpr uint32_t kStatusNoDirectory = 9;  // low 16 bits: no directory stored yet
 constexpr uint32_t kStatusNotVerified = 0x6982;
 constexpr uint32_t kStatusPinBlocked = 0x6983;
 constexpr uint32_t kStatusWrongData = 0x6A80;
@@ -39,8 +39,8 @@ constexpr uint32_t kNoUserType = 0xFFFFFFFFu;
 
 // Modes of ZT_applyPrivateKey.
 enum : unsigned char {
-    kPrivateKeyRaw = 0,          // raw private-key operation on a modulus-length block
-    kPrivateKeyDecryptPkcs1 = 1, // private-key operation, then PKCS#1 v1.5 type 2 unpadding
+    kPrivateKeyRaw = 0,           // raw private-key operation on a modulus-length block
+    kPrivateKeyDecryptPkcs1 = 1,  // private-key operation, then PKCS#1 v1.5 type 2 unpadding
 };
 
 typedef ZT_STATUS (*ZT_connect_t)(const char* readerName, ZT_HANDLE* handle);

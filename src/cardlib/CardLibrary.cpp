@@ -6,6 +6,10 @@ namespace {
 CardFunctions* s_published = nullptr;
 }
 
-CardFunctions* cardFunctions() { return s_published; }
+CardFunctions* cardFunctions() {
+    return s_published;
+}
 
-void publishCardFunctions(CardFunctions* table) { s_published = table; }
+void publishCardFunctions(CardFunctions* table) {
+    s_published = table;
+}

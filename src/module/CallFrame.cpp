@@ -19,6 +19,11 @@ CK_RV unexpectedException() {
     return CKR_GENERAL_ERROR;
 }
 
+CK_RV sessionHandleZero() {
+    logError("->e<- NULL Pointer in parameter Session");
+    return CKR_SESSION_HANDLE_INVALID;
+}
+
 CK_RV slotInvalid() {
     logMessage("->e<- CKR_SLOT_ID_INVALID ");
     return CKR_SLOT_ID_INVALID;

@@ -72,12 +72,20 @@ CK_RV call(Checks checks, const char* exitLine, Work&& work) {
     return locked(exitLine, work);
 }
 
-// Checks (a session handle of 0 is a bad argument), then work(CSession&) under
-// the lock on the session the handle names.
+// How an entry point answers a session handle of 0: as a bad argument (most),
+// as an invalid handle with its own log line, or by the lookup failing.
+enum class ZeroSession { BadArguments, InvalidHandle, Lookup };
+
+CK_RV sessionHandleZero();  // logs and answers CKR_SESSION_HANDLE_INVALID
+
+// Checks (a session handle of 0 first, as `zero` says), then work(CSession&)
+// under the lock on the session the handle names.
 template <typename Work>
-CK_RV forSession(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine, Work&& work) {
+CK_RV forSession(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine, Work&& work,
+                 ZeroSession zero = ZeroSession::BadArguments) {
     if (!g_bInitialized.load()) return notInitialised();
-    if (hSession == 0) return argumentsBad();
+    if (hSession == 0 && zero == ZeroSession::BadArguments) return argumentsBad();
+    if (hSession == 0 && zero == ZeroSession::InvalidHandle) return sessionHandleZero();
     CK_RV rv = precheck(checks);
     if (rv != CKR_OK) return rv;
     return locked(exitLine, [&]() -> CK_RV {

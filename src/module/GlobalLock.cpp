@@ -7,10 +7,18 @@
 
 namespace {
 
-CK_RV ckCreate(CK_VOID_PTR_PTR mutex) { return platform::osCreateMutex(mutex); }
-CK_RV ckDestroy(CK_VOID_PTR mutex) { return platform::osDestroyMutex(mutex); }
-CK_RV ckLock(CK_VOID_PTR mutex) { return platform::osLockMutex(mutex); }
-CK_RV ckUnlock(CK_VOID_PTR mutex) { return platform::osUnlockMutex(mutex); }
+CK_RV ckCreate(CK_VOID_PTR_PTR mutex) {
+    return platform::osCreateMutex(mutex);
+}
+CK_RV ckDestroy(CK_VOID_PTR mutex) {
+    return platform::osDestroyMutex(mutex);
+}
+CK_RV ckLock(CK_VOID_PTR mutex) {
+    return platform::osLockMutex(mutex);
+}
+CK_RV ckUnlock(CK_VOID_PTR mutex) {
+    return platform::osUnlockMutex(mutex);
+}
 
 constexpr CK_RV kAbandonedWait = 0x80;
 
@@ -27,21 +35,34 @@ bool sameFunctions(const LockFunctions& a, const LockFunctions& b) {
 
 }  // namespace
 
-LockFunctions osLockFunctions() { return {ckCreate, ckDestroy, ckLock, ckUnlock, true}; }
+LockFunctions osLockFunctions() {
+    return {ckCreate, ckDestroy, ckLock, ckUnlock, true};
+}
+
+namespace {
+// Caller holds s_creation.
+void destroyMutex() {
+    if (!g_hMutex) return;
+    // Ours destroys a mutex held by the caller; the standard's an unheld one.
+    if (!s_creator.ownFunctions) {
+        s_creator.destroy(g_hMutex);
+    } else {
+        CK_RV rv = s_creator.lock(g_hMutex);
+        if (rv == CKR_OK || rv == kAbandonedWait) s_creator.destroy(g_hMutex);
+    }
+    g_hMutex = nullptr;
+}
+}  // namespace
 
 void chooseLockFunctions(const LockFunctions& functions) {
     std::lock_guard<std::mutex> guard(s_creation);
-    if (g_hMutex && !sameFunctions(functions, s_creator)) {
-        // Ours destroys a mutex held by the caller; the standard's an unheld one.
-        if (!s_creator.ownFunctions) {
-            s_creator.destroy(g_hMutex);
-        } else {
-            CK_RV rv = s_creator.lock(g_hMutex);
-            if (rv == CKR_OK || rv == kAbandonedWait) s_creator.destroy(g_hMutex);
-        }
-        g_hMutex = nullptr;
-    }
+    if (g_hMutex && !sameFunctions(functions, s_creator)) destroyMutex();
     s_current = functions;
+}
+
+void destroyGlobalLock() {
+    std::lock_guard<std::mutex> guard(s_creation);
+    destroyMutex();
 }
 
 CK_RV acquireGlobalLock() {

@@ -18,6 +18,9 @@ LockFunctions osLockFunctions();
 // functions is destroyed first, so it is never handed to the new ones.
 void chooseLockFunctions(const LockFunctions& functions);
 
+// At unload: destroys the global mutex, which outlives C_Finalize until then.
+void destroyGlobalLock();
+
 // Takes the global lock, creating the mutex on first use (safely when two
 // threads race). CKR_OK, or CKR_GENERAL_ERROR after logging why.
 CK_RV acquireGlobalLock();

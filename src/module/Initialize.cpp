@@ -48,8 +48,8 @@ CK_RV chooseLocking(const CK_C_INITIALIZE_ARGS* args) {
         logMessage(" * use either OS or supplied sync functions");
     } else {
         logMessage(" * use supplied sync functions");
-        chooseLockFunctions({args->CreateMutex, args->DestroyMutex, args->LockMutex,
-                             args->UnlockMutex, false});
+        chooseLockFunctions(
+            {args->CreateMutex, args->DestroyMutex, args->LockMutex, args->UnlockMutex, false});
         return CKR_OK;
     }
     chooseLockFunctions(osLockFunctions());
@@ -63,7 +63,9 @@ void copyText(CK_UTF8CHAR* field, size_t size, const char* text) {
 
 }  // namespace
 
-bool threadsForbidden() { return s_threadsForbidden; }
+bool threadsForbidden() {
+    return s_threadsForbidden;
+}
 
 CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
     logMessage("-> C_Initialize(%p)", pInitArgs);
@@ -135,10 +137,9 @@ CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
 }
 
 namespace {
-CK_FUNCTION_LIST g_functionList = {
-    {2, 20},
+CK_FUNCTION_LIST g_functionList = {{2, 20},
 #define QUILLON_LIST_ENTRY(name, params) name,
-    CK_FOR_EACH_FUNCTION(QUILLON_LIST_ENTRY)
+                                   CK_FOR_EACH_FUNCTION(QUILLON_LIST_ENTRY)
 #undef QUILLON_LIST_ENTRY
 };
 }  // namespace

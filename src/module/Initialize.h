@@ -16,4 +16,8 @@ bool threadsForbidden();
 // under the global lock).
 void finalizeSessions();
 
+// Sessions open on all slots, and how many of them are read-write
+// (under the global lock).
+void countSessions(unsigned long* all, unsigned long* readWrite);
+
 #endif

@@ -18,6 +18,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 #else
 // A shared object cannot refuse to load: a failed start-up leaves the module
 // loaded and every entry point reports it.
-__attribute__((constructor)) static void quillonLoad() { moduleAttach(); }
-__attribute__((destructor)) static void quillonUnload() { moduleDetach(); }
+__attribute__((constructor)) static void quillonLoad() {
+    moduleAttach();
+}
+__attribute__((destructor)) static void quillonUnload() {
+    moduleDetach();
+}
 #endif

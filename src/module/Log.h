@@ -26,6 +26,8 @@ void logError(const char* format, ...) QUILLON_PRINTF(1, 2);
 void logMessage(const char* format, ...) QUILLON_PRINTF(1, 2);
 void logMechanism(const CK_MECHANISM* mechanism);
 
-inline bool loggingEnabled() { return g_logLevel != 0; }
+inline bool loggingEnabled() {
+    return g_logLevel != 0;
+}
 
 #endif

@@ -1,9 +1,11 @@
 #include "Startup.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "CardLibrary.h"
+#include "GlobalLock.h"
 #include "Log.h"
 #include "OrlLoggerAdv.h"
 #include "OrlProperties.h"
@@ -19,7 +21,8 @@ constexpr unsigned kStopIcon = 0x10;
 
 platform::LibraryHandle g_hCardLibrary = nullptr;
 bool s_usable = false;
-std::string s_failure;
+// Plain storage: the load hook may run before this file's dynamic initialisers.
+char s_failure[512];
 
 // Leading decimal digits; text that is no number gives 0.
 uint32_t parseLogLevel(const char* text) {
@@ -29,7 +32,7 @@ uint32_t parseLogLevel(const char* text) {
 }
 
 bool fail(const std::string& why, const char* text, const char* caption) {
-    s_failure = why;
+    std::snprintf(s_failure, sizeof(s_failure), "%s", why.c_str());
     platform::messageBox(text, caption, kStopIcon);
     return false;
 }
@@ -39,7 +42,7 @@ bool fail(const std::string& why, const char* text, const char* caption) {
 bool moduleAttach() {
     g_hCardLibrary = nullptr;
     s_usable = false;
-    s_failure.clear();
+    s_failure[0] = 0;
 
     // The configuration file is read only when the registry cannot be: never both.
     OrlProperties properties;
@@ -62,9 +65,9 @@ bool moduleAttach() {
     g_hCardLibrary = platform::loadLibrary(zt);
     if (!g_hCardLibrary) {
         logMessage("ZT load error: %lx", platform::getLastError());
-        return fail(std::string("cannot load the card library ") + zt + ": " +
-                        platform::lastLoadError(),
-                    "Impossibile trovare la dll ZT", "Errore");
+        return fail(
+            std::string("cannot load the card library ") + zt + ": " + platform::lastLoadError(),
+            "Impossibile trovare la dll ZT", "Errore");
     }
 
     auto getFunctionList = reinterpret_cast<ZT_GetFunctionList_t>(
@@ -92,9 +95,14 @@ void moduleDetach() {
     logMessage(" ************* STOP LIBRARY ****************");
     s_usable = false;
     closeLog();
+    destroyGlobalLock();
     destroyProcessGlobals();
 }
 
-bool moduleUsable() { return s_usable; }
+bool moduleUsable() {
+    return s_usable;
+}
 
-const char* startupFailure() { return s_failure.c_str(); }
+const char* startupFailure() {
+    return s_failure;
+}

@@ -46,6 +46,7 @@ private:
 };
 
 void sleepMilliseconds(unsigned int ms);
+unsigned long processId();
 bool localTime(std::time_t when, std::tm* out);
 
 }  // namespace platform

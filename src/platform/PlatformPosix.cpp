@@ -45,10 +45,16 @@ bool freeLibrary(LibraryHandle library) {
     return true;
 }
 
-const char* lastLoadError() { return t_loadError; }
+const char* lastLoadError() {
+    return t_loadError;
+}
 
-unsigned long getLastError() { return t_lastError; }
-void setLastError(unsigned long code) { t_lastError = code; }
+unsigned long getLastError() {
+    return t_lastError;
+}
+void setLastError(unsigned long code) {
+    t_lastError = code;
+}
 
 void messageBox(const char* text, const char* caption, unsigned int) {
     std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
@@ -119,12 +125,24 @@ CriticalSection::~CriticalSection() {
     delete m;
 }
 
-void CriticalSection::enter() { pthread_mutex_lock(static_cast<pthread_mutex_t*>(m_impl)); }
-void CriticalSection::leave() { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m_impl)); }
+void CriticalSection::enter() {
+    pthread_mutex_lock(static_cast<pthread_mutex_t*>(m_impl));
+}
+void CriticalSection::leave() {
+    pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m_impl));
+}
 
-void sleepMilliseconds(unsigned int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+void sleepMilliseconds(unsigned int ms) {
+    usleep(static_cast<useconds_t>(ms) * 1000);
+}
 
-bool localTime(std::time_t when, std::tm* out) { return localtime_r(&when, out) != nullptr; }
+bool localTime(std::time_t when, std::tm* out) {
+    return localtime_r(&when, out) != nullptr;
+}
+
+unsigned long processId() {
+    return static_cast<unsigned long>(getpid());
+}
 
 }  // namespace platform
 #endif

@@ -25,10 +25,16 @@ bool freeLibrary(LibraryHandle library) {
     return FreeLibrary(static_cast<HMODULE>(library)) != 0;
 }
 
-const char* lastLoadError() { return t_loadError; }
+const char* lastLoadError() {
+    return t_loadError;
+}
 
-unsigned long getLastError() { return GetLastError(); }
-void setLastError(unsigned long code) { SetLastError(code); }
+unsigned long getLastError() {
+    return GetLastError();
+}
+void setLastError(unsigned long code) {
+    SetLastError(code);
+}
 
 void messageBox(const char* text, const char* caption, unsigned int style) {
     MessageBoxA(nullptr, text, caption, style);
@@ -68,12 +74,24 @@ CriticalSection::~CriticalSection() {
     delete cs;
 }
 
-void CriticalSection::enter() { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl)); }
-void CriticalSection::leave() { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl)); }
+void CriticalSection::enter() {
+    EnterCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
+}
+void CriticalSection::leave() {
+    LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
+}
 
-void sleepMilliseconds(unsigned int ms) { Sleep(ms); }
+void sleepMilliseconds(unsigned int ms) {
+    Sleep(ms);
+}
 
-bool localTime(std::time_t when, std::tm* out) { return localtime_s(out, &when) == 0; }
+bool localTime(std::time_t when, std::tm* out) {
+    return localtime_s(out, &when) == 0;
+}
+
+unsigned long processId() {
+    return GetCurrentProcessId();
+}
 
 }  // namespace platform
 #endif

@@ -15,7 +15,8 @@ uint32_t slotIdFromReaderName(const char* name) {
     size_t n = std::strlen(name);
     uint32_t h = 0;
     if (n < 16) {
-        for (size_t i = 0; i < n; ++i) h = h * 37u + static_cast<uint32_t>(static_cast<signed char>(name[i]));
+        for (size_t i = 0; i < n; ++i)
+            h = h * 37u + static_cast<uint32_t>(static_cast<signed char>(name[i]));
     } else {
         size_t step = n / 8;
         for (size_t i = 0; i < n; i += step)
@@ -36,17 +37,26 @@ const char* lookupSlot(CK_SLOT_ID slotID) {
     return readerNameFromSlotId(slotID);
 }
 
-uint32_t rebuildSlotTables() {
+bool tokenPresent(const char* readerName) {
+    return cardFunctions()->ZT_isInserted(readerName) == 0;
+}
+
+uint32_t refreshSlotTable() {
     CardFunctions* card = cardFunctions();
     g_readerNames.removeAllElements();
-    uint32_t status = card ? card->ZT_getSlotList(g_readerNames) : 0;
+    uint32_t status = card->ZT_getSlotList(g_readerNames);
     g_slotTable.removeAll();
+    for (unsigned i = 0; i < g_readerNames.size(); ++i)
+        g_slotTable.put(static_cast<int>(slotIdFromReaderName(g_readerNames[i])),
+                        static_cast<int>(i));
+    return status;
+}
+
+uint32_t rebuildSlotTables() {
+    uint32_t status = refreshSlotTable();
     for (unsigned i = 0; i < g_readerNames.size(); ++i) {
         const char* name = g_readerNames[i];
-        long present = card->ZT_isInserted(name) == 0 ? 1 : 0;
-        int id = static_cast<int>(slotIdFromReaderName(name));
-        g_slotState.put(id, present);
-        g_slotTable.put(id, static_cast<int>(i));
+        g_slotState.put(static_cast<int>(slotIdFromReaderName(name)), tokenPresent(name) ? 1 : 0);
     }
     return status;
 }

@@ -23,7 +23,11 @@ uint32_t slotIdFromReaderName(const char* name);
 const char* readerNameFromSlotId(CK_SLOT_ID slotID);
 
 // Rereads the reader list into g_readerNames (ZT_getSlotList) and rebuilds
-// g_slotTable and g_slotState from it. Answers the card library's status.
+// g_slotTable from it; g_slotState is left alone. Answers the library's status.
+uint32_t refreshSlotTable();
+// As refreshSlotTable, then records every listed reader's current token state.
 uint32_t rebuildSlotTables();
+// Token present in the reader (ZT_isInserted answers 0).
+bool tokenPresent(const char* readerName);
 
 #endif

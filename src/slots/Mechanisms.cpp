@@ -1,0 +1,90 @@
+// C_GetMechanismList and C_GetMechanismInfo. The sizes and flags are the
+// ones this token has always announced (RSA from 1025 bits, digests with the
+// default key sizes, CKF_GENERATE_KEY_PAIR on the secret-key generators);
+// clients depend on them, so they stay as they are.
+#include "Mechanisms.h"
+
+#include "CallFrame.h"
+
+namespace {
+constexpr CK_FLAGS kRsaCipherSign = CKF_HW | CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_VERIFY;
+constexpr CK_FLAGS kRsaSign = CKF_HW | CKF_SIGN | CKF_VERIFY;
+constexpr CK_FLAGS kRsaDecrypt = CKF_HW | CKF_DECRYPT;
+constexpr CK_FLAGS kCipher = CKF_ENCRYPT | CKF_DECRYPT;
+}  // namespace
+
+const MechanismRow kMechanismTable[] = {
+    {CKM_RSA_PKCS, 1025, 2048, kRsaCipherSign},
+    {CKM_RSA_PKCS_KEY_PAIR_GEN, 1025, 2048, CKF_HW | CKF_GENERATE_KEY_PAIR},
+    {CKM_MD2_RSA_PKCS, 1025, 2048, kRsaSign},
+    {CKM_MD5_RSA_PKCS, 1025, 2048, kRsaSign},
+    {CKM_SHA1_RSA_PKCS, 1025, 2048, kRsaSign},
+    {CKM_MD2, 1024, 4096, CKF_DIGEST},
+    {CKM_MD5, 1024, 4096, CKF_DIGEST},
+    {CKM_SHA_1, 1024, 4096, CKF_DIGEST},
+    {CKM_VENDOR_RSA_RAW, 1025, 2048, kRsaDecrypt},
+    {CKM_RSA_X_509, 1025, 2048, kRsaDecrypt},
+    {CKM_DES_CBC, 64, 64, kCipher},
+    {CKM_DES_ECB, 64, 64, kCipher},
+    {CKM_DES_KEY_GEN, 64, 64, CKF_GENERATE_KEY_PAIR},
+    {CKM_DES3_CBC, 128, 128, kCipher},
+    {CKM_DES3_ECB, 128, 128, kCipher},
+    {CKM_DES3_KEY_GEN, 128, 128, CKF_GENERATE_KEY_PAIR},
+    {CKM_AES_CBC, 128, 256, kCipher},
+    {CKM_AES_ECB, 128, 256, kCipher},
+    {CKM_AES_KEY_GEN, 128, 256, CKF_GENERATE_KEY_PAIR},
+};
+const CK_ULONG kMechanismCount = sizeof(kMechanismTable) / sizeof(kMechanismTable[0]);
+static_assert(sizeof(kMechanismTable) / sizeof(kMechanismTable[0]) == 19, "19 mechanisms");
+
+const MechanismRow* findMechanism(CK_MECHANISM_TYPE type) {
+    for (const MechanismRow& row : kMechanismTable)
+        if (row.type == type) return &row;
+    return nullptr;
+}
+
+namespace {
+// The slot check runs under the lock; the answer is built without it.
+CK_RV checkSlot(CK_SLOT_ID slotID, bool argumentOk) {
+    return frame::forSlot(slotID, {argumentOk}, nullptr, [](const char*) { return CKR_OK; });
+}
+}  // namespace
+
+CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList,
+                         CK_ULONG_PTR pulCount) {
+    logMessage("-> C_GetMechanismList(%lu,%p,%p)", slotID, static_cast<void*>(pMechanismList),
+               static_cast<void*>(pulCount));
+    CK_RV rv = checkSlot(slotID, pulCount != nullptr);
+    if (rv != CKR_OK) return rv;
+    if (!pMechanismList) {
+        *pulCount = kMechanismCount;
+        logMessage("<- C_GetMechanismList");
+        return CKR_OK;
+    }
+    if (*pulCount < kMechanismCount) {
+        *pulCount = kMechanismCount;
+        logMessage("->e<- CKR_BUFFER_TOO_SMALL");
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    *pulCount = kMechanismCount;
+    for (CK_ULONG i = 0; i < kMechanismCount; ++i) pMechanismList[i] = kMechanismTable[i].type;
+    return CKR_OK;
+}
+
+CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
+    logMessage("-> C_GetMechanismInfo(%lu,%lu,%p)", slotID, type, static_cast<void*>(pInfo));
+    CK_RV rv = checkSlot(slotID, pInfo != nullptr);
+    if (rv != CKR_OK) return rv;
+    pInfo->ulMinKeySize = 1024;
+    pInfo->ulMaxKeySize = 4096;
+    const MechanismRow* row = findMechanism(type);
+    if (!row) {
+        logError("C_GetMechanismInfo ");
+        return CKR_MECHANISM_INVALID;
+    }
+    pInfo->ulMinKeySize = row->minKeySize;
+    pInfo->ulMaxKeySize = row->maxKeySize;
+    pInfo->flags = row->flags;
+    logMessage("<- C_GetMechanismInfo");
+    return CKR_OK;
+}

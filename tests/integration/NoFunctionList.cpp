@@ -1,0 +1,4 @@
+// A shared library that loads but offers no "GetFunctionList".
+extern "C" int quillonTestsNothingHere() {
+    return 0;
+}
