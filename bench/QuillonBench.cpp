@@ -6,7 +6,10 @@
 // (or, for signatures, with the virtual token's own private-key call). The
 // ratio provider/raw is printed for each case.
 //
-//   quillon_bench [--provider PATH] [--token PATH] [--pin PIN] [--seconds S]
+//   quillon_bench [--provider PATH] [--token PATH] [--zt-admin PATH] [--seconds S]
+//
+// The virtual token's store is made afresh in a temporary folder: one reader
+// with a new card whose user PIN is 1234.
 #include <cryptopp/aes.h>
 #include <cryptopp/modes.h>
 #include <cryptopp/osrng.h>
@@ -34,6 +37,9 @@
 #endif
 #ifndef QUILLON_BENCH_TOKEN
 #define QUILLON_BENCH_TOKEN ""
+#endif
+#ifndef QUILLON_BENCH_ZT_ADMIN
+#define QUILLON_BENCH_ZT_ADMIN ""
 #endif
 
 namespace {
@@ -276,7 +282,8 @@ void benchRsa(Provider& p, const std::string& tokenPath, const std::string& pin)
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string provider = QUILLON_BENCH_PROVIDER, token = QUILLON_BENCH_TOKEN, pin;
+    std::string provider = QUILLON_BENCH_PROVIDER, token = QUILLON_BENCH_TOKEN,
+                admin = QUILLON_BENCH_ZT_ADMIN, pin = "1234";
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string arg = argv[i];
         if (arg == "--provider")
@@ -288,8 +295,8 @@ int main(int argc, char** argv) {
         else if (arg == "--seconds")
             g_seconds = std::atof(argv[i + 1]);
     }
-    if (token.empty()) {
-        std::fprintf(stderr, "no virtual token: pass --token PATH\n");
+    if (token.empty() || admin.empty()) {
+        std::fprintf(stderr, "no virtual token: pass --token PATH --zt-admin PATH\n");
         return 2;
     }
     // A configuration of our own, where the provider looks for it first.
@@ -301,6 +308,14 @@ int main(int argc, char** argv) {
         std::fclose(file);
     }
     setenv("QUILLON_REGISTRY", conf.c_str(), 1);
+    std::string home = std::string(dir) + "/zt";
+    setenv("ZT_HOME", home.c_str(), 1);
+    std::string make = "'" + admin + "' reader add 'Bench Reader' && '" + admin +
+                       "' card new 'Bench Reader' --user-pin " + pin + " > /dev/null";
+    if (std::system(make.c_str()) != 0) {
+        std::fprintf(stderr, "cannot make the virtual token's card\n");
+        return 2;
+    }
 
     Provider p;
     if (!loadProvider(provider, p) || !openSession(p, pin)) return 1;
@@ -308,6 +323,6 @@ int main(int argc, char** argv) {
     benchAes(p);
     benchRsa(p, token, pin);  // ends with C_Finalize
     std::remove(conf.c_str());
-    rmdir(dir);
+    std::system(("rm -rf '" + std::string(dir) + "'").c_str());
     return 0;
 }
