@@ -182,99 +182,110 @@ void benchAes(Provider& p) {
 }
 
 // Signatures: the provider against the virtual token's own private-key call
-// (the card library loaded on its own after the provider has finished with it).
-struct RsaKeys {
-    CK_OBJECT_HANDLE pub = 0, priv = 0;
-    Bytes modulus, exponent;
-};
-
-bool generateRsa(Provider& p, RsaKeys& keys) {
-    CK_MECHANISM m = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-    CK_ULONG bits = 2048;
-    CK_BBOOL yes = CK_TRUE;
-    unsigned char e[] = {0x01, 0x00, 0x01};
+// on the same key (the card library loaded on its own after the provider has
+// finished with it). Verification: against Crypto++ directly.
+CK_OBJECT_HANDLE importKey(Provider& p, const CryptoPP::InvertibleRSAFunction& rsa, bool priv) {
+    auto bytes = [](const CryptoPP::Integer& i) {
+        Bytes out(i.MinEncodedSize());
+        i.Encode(out.data(), out.size());
+        return out;
+    };
+    Bytes n = bytes(rsa.GetModulus()), e = bytes(rsa.GetPublicExponent()),
+          d = bytes(rsa.GetPrivateExponent());
+    CK_OBJECT_CLASS cls = priv ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
+    CK_KEY_TYPE type = CKK_RSA;
+    CK_BBOOL token = priv ? CK_TRUE : CK_FALSE;
     unsigned char id[] = {'b', 'e', 'n', 'c', 'h'};
-    CK_ATTRIBUTE pubTmpl[] = {{CKA_MODULUS_BITS, &bits, sizeof bits},
-                              {CKA_PUBLIC_EXPONENT, e, sizeof e},
-                              {CKA_TOKEN, &yes, sizeof yes},
-                              {CKA_VERIFY, &yes, sizeof yes},
-                              {CKA_ID, id, sizeof id}};
-    CK_ATTRIBUTE privTmpl[] = {
-        {CKA_TOKEN, &yes, sizeof yes}, {CKA_SIGN, &yes, sizeof yes}, {CKA_ID, id, sizeof id}};
-    if (!check(
-            p.f->C_GenerateKeyPair(p.session, &m, pubTmpl, 5, privTmpl, 3, &keys.pub, &keys.priv),
-            "C_GenerateKeyPair"))
-        return false;
-    CK_ATTRIBUTE a[] = {{CKA_MODULUS, nullptr, 0}, {CKA_PUBLIC_EXPONENT, nullptr, 0}};
-    if (!check(p.f->C_GetAttributeValue(p.session, keys.pub, a, 2), "C_GetAttributeValue"))
-        return false;
-    keys.modulus.resize(a[0].ulValueLen);
-    keys.exponent.resize(a[1].ulValueLen);
-    a[0].pValue = keys.modulus.data();
-    a[1].pValue = keys.exponent.data();
-    return check(p.f->C_GetAttributeValue(p.session, keys.pub, a, 2), "C_GetAttributeValue");
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_KEY_TYPE, &type, sizeof type},
+                        {CKA_TOKEN, &token, sizeof token},
+                        {CKA_ID, id, sizeof id},
+                        {CKA_MODULUS, n.data(), n.size()},
+                        {CKA_PUBLIC_EXPONENT, e.data(), e.size()},
+                        {CKA_PRIVATE_EXPONENT, d.data(), d.size()}};
+    CK_OBJECT_HANDLE h = 0;
+    if (!check(p.f->C_CreateObject(p.session, t, priv ? 7 : 6, &h), "C_CreateObject (RSA key)"))
+        return 0;
+    return h;
 }
 
+// The virtual token's private-key call, made directly on an imported copy of the key.
+double rawPrivateKeyRate(const std::string& tokenPath, const std::string& pin,
+                         const CryptoPP::InvertibleRSAFunction& rsa) {
+    void* token = dlopen(tokenPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto getList =
+        token ? reinterpret_cast<ZT_GetFunctionList_t>(dlsym(token, ZT_GET_FUNCTION_LIST_NAME))
+              : nullptr;
+    CardFunctions zt = {};
+    if (!getList || getList(&zt) != 0 || !zt.ZT_putKeyPair) {
+        std::fprintf(stderr, "cannot use the virtual token %s directly\n", tokenPath.c_str());
+        return 0;
+    }
+    auto bytes = [](const CryptoPP::Integer& i) {
+        OrlByteArray out(i.MinEncodedSize());
+        i.Encode(out.getContent(), out.getLength());
+        return out;
+    };
+    double result = 0;
+    zt.ZT_open();
+    OrlStringVector readers;
+    ZT_HANDLE h = 0;
+    char path[kCardPathSize] = {};
+    OrlByteArray n = bytes(rsa.GetModulus()), d = bytes(rsa.GetPrivateExponent()),
+                 e = bytes(rsa.GetPublicExponent());
+    if (zt.ZT_getSlotList(readers) == 0 && readers.size() > 0 &&
+        zt.ZT_connect(readers[0], &h) == 0 && zt.ZT_verifyPIN(h, CKU_USER, pin.c_str()) == 0 &&
+        zt.ZT_putKeyPair(h, n, d, e, path) == 0) {
+        OrlByteArray block(n.getLength());  // 00 01 FF ... : below the modulus
+        std::memset(block.getContent() + 2, 0xFF, n.getLength() - 40);
+        block.getContent()[1] = 0x01;
+        result = rate([&] {
+            OrlByteArray out;
+            return zt.ZT_applyPrivateKey(h, path, kPrivateKeyRaw, block, out) == 0;
+        });
+        if (zt.ZT_deleteObj) zt.ZT_deleteObj(h, path);
+        zt.ZT_disconnect(h);
+    } else {
+        std::fprintf(stderr, "cannot import a key into the virtual token\n");
+    }
+    zt.ZT_close();
+    return result;
+}
+
+// Ends with C_Finalize: the raw signature rate is measured on the token alone.
 void benchRsa(Provider& p, const std::string& tokenPath, const std::string& pin) {
-    RsaKeys keys;
-    if (!generateRsa(p, keys)) return;
+    CryptoPP::AutoSeededRandomPool rng;
+    CryptoPP::InvertibleRSAFunction rsa;
+    rsa.Initialize(rng, 2048);
+    CK_OBJECT_HANDLE priv = importKey(p, rsa, true), pub = importKey(p, rsa, false);
+    if (!priv || !pub) return;
     const unsigned char msg[] = "benchmark message";
     Bytes sig(512);
     CK_ULONG sigLen = sig.size();
     double providerSign = rate([&] {
         CK_MECHANISM m = {CKM_SHA1_RSA_PKCS, nullptr, 0};
         sigLen = sig.size();
-        return p.f->C_SignInit(p.session, &m, keys.priv) == CKR_OK &&
+        return p.f->C_SignInit(p.session, &m, priv) == CKR_OK &&
                p.f->C_Sign(p.session, const_cast<unsigned char*>(msg), sizeof msg, sig.data(),
                            &sigLen) == CKR_OK;
     });
     double providerVerify = rate([&] {
         CK_MECHANISM m = {CKM_SHA1_RSA_PKCS, nullptr, 0};
-        return p.f->C_VerifyInit(p.session, &m, keys.pub) == CKR_OK &&
+        return p.f->C_VerifyInit(p.session, &m, pub) == CKR_OK &&
                p.f->C_Verify(p.session, const_cast<unsigned char*>(msg), sizeof msg, sig.data(),
                              sigLen) == CKR_OK;
     });
     double rawVerify = rate([&] {
-        CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier v(
-            CryptoPP::Integer(keys.modulus.data(), keys.modulus.size()),
-            CryptoPP::Integer(keys.exponent.data(), keys.exponent.size()));
+        CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier v(rsa.GetModulus(),
+                                                                        rsa.GetPublicExponent());
         return v.VerifyMessage(msg, sizeof msg, sig.data(), sigLen);
     });
-    p.f->C_DestroyObject(p.session, keys.priv);
-    p.f->C_DestroyObject(p.session, keys.pub);
-
-    // The virtual token's private-key call on a key of the same size, made
-    // directly once the provider has let the token go.
-    double rawSign = 0;
+    p.f->C_DestroyObject(p.session, priv);
+    p.f->C_DestroyObject(p.session, pub);
     p.f->C_CloseSession(p.session);
     p.f->C_Finalize(nullptr);
-    void* token = dlopen(tokenPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto getList =
-        token ? reinterpret_cast<ZT_GetFunctionList_t>(dlsym(token, ZT_GET_FUNCTION_LIST_NAME))
-              : nullptr;
-    CardFunctions zt = {};
-    if (getList && getList(&zt) == 0 && zt.ZT_open && zt.ZT_genKeyPair) {
-        zt.ZT_open();
-        OrlStringVector readers;
-        ZT_HANDLE h = 0;
-        char path[kCardPathSize] = {};
-        if (zt.ZT_getSlotList(readers) == 0 && readers.size() > 0 &&
-            zt.ZT_connect(readers[0], &h) == 0 &&
-            (pin.empty() || zt.ZT_verifyPIN(h, CKU_USER, pin.c_str()) == 0) &&
-            zt.ZT_genKeyPair(h, 2048, nullptr, path) == 0) {
-            OrlByteArray block(256);
-            block.getContent()[1] = 0x01;
-            rawSign = rate([&] {
-                OrlByteArray out;
-                return zt.ZT_applyPrivateKey(h, path, kPrivateKeyRaw, block, out) == 0;
-            });
-            if (zt.ZT_deleteObj) zt.ZT_deleteObj(h, path);
-            zt.ZT_disconnect(h);
-        }
-        zt.ZT_close();
-    } else {
-        std::fprintf(stderr, "cannot use the virtual token %s directly\n", tokenPath.c_str());
-    }
+
+    double rawSign = rawPrivateKeyRate(tokenPath, pin, rsa);
     report("C_Sign CKM_SHA1_RSA_PKCS, RSA-2048", 0, providerSign, rawSign);
     report("C_Verify CKM_SHA1_RSA_PKCS, RSA-2048", 0, providerVerify, rawVerify);
 }
