@@ -3,55 +3,13 @@
 // operations of COperationState run on them.
 #include <memory>
 
-#include "C11Key.h"
-#include "C11RSAPrivateKey.h"
-#include "C11RSAPublicKey.h"
-#include "C11SecretKey.h"
+#include "C11Object.h"
 #include "CSession.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
+#include "ObjectKey.h"
 
 namespace {
-
-// A key object of the slot's table.
-class ObjectKey : public CCryptoKey {
-public:
-    explicit ObjectKey(C11Object& object) : m_object(object) {}
-
-    CK_OBJECT_CLASS keyClass() override { return m_object.getClass(); }
-    CK_KEY_TYPE keyType() override {
-        auto* key = dynamic_cast<C11Key*>(&m_object);
-        return key ? key->getKeyType() : CK_UNAVAILABLE_INFORMATION;
-    }
-    bool allowsEncrypt() override { return flag(CKA_ENCRYPT); }
-    bool allowsDecrypt() override { return flag(CKA_DECRYPT); }
-    CK_RV getValue(OrlByteArray& out) override {
-        auto* secret = dynamic_cast<C11SecretKey*>(&m_object);
-        return secret ? secret->getValue(out) : CKR_KEY_TYPE_INCONSISTENT;
-    }
-    CK_RV getModulus(OrlByteArray& out) override {
-        if (auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object)) return pub->getModulus(out);
-        if (auto* priv = dynamic_cast<C11RSAPrivateKey*>(&m_object)) return priv->getModulus(out);
-        return CKR_KEY_TYPE_INCONSISTENT;
-    }
-    CK_RV getPublicExponent(OrlByteArray& out) override {
-        auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object);
-        return pub ? pub->getPublicExponent(out) : CKR_KEY_TYPE_INCONSISTENT;
-    }
-    const char* path() override { return m_object.getPath() ? m_object.getPath() : ""; }
-
-private:
-    // A boolean attribute as the object answers it.
-    bool flag(CK_ATTRIBUTE_TYPE type) {
-        CK_BBOOL value = CK_FALSE;
-        CK_ATTRIBUTE attribute = {type, &value, sizeof value};
-        CAttributeVector attributes;
-        attributes.addElement(&attribute);
-        return m_object.getAttributes(attributes) == CKR_OK && value == CK_TRUE;
-    }
-
-    C11Object& m_object;
-};
 
 class SessionContext : public CCryptoContext {
 public:
@@ -64,7 +22,7 @@ public:
         if (!m_session.m_pSessionData ||
             !m_session.m_pSessionData->m_objectTable.get(key, object) || !object)
             return nullptr;
-        return std::unique_ptr<CCryptoKey>(new ObjectKey(*object));
+        return std::unique_ptr<CCryptoKey>(new CObjectKey(*object));
     }
     uint32_t applyPrivateKey(const char* path, unsigned char mode, OrlByteArray& in,
                              OrlByteArray& out) override {
