@@ -38,6 +38,16 @@ size_t usableModulusLength(const OrlByteArray& n) {
     return k > kMaxModulusBytes ? 0 : k;
 }
 
+// Appends a part to the accumulated data; the byte array holds at most 4 GiB.
+CK_RV accumulate(OrlByteArray& data, const unsigned char* part, size_t length) {
+    if (length > 0xFFFFFFFFu - data.getLength()) {
+        logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(length));
+        return CKR_DATA_LEN_RANGE;
+    }
+    data.append(part, static_cast<unsigned>(length));
+    return CKR_OK;
+}
+
 CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
     logMessage("<e> CKR_MECHANISM_INVALID: %lX", static_cast<unsigned long>(m));
     return CKR_MECHANISM_INVALID;
@@ -173,7 +183,8 @@ CK_RV COperationState::signUpdate(CCryptoContext& ctx, const unsigned char* part
         logMessage("CKR_OPERATION_NOT_INITIALIZED");
         return CKR_OPERATION_NOT_INITIALIZED;
     }
-    m_data.append(part, static_cast<unsigned>(length));
+    rv = accumulate(m_data, part, length);
+    if (rv != CKR_OK) return rv;
     logMessage("<- signUpdate");
     return CKR_OK;
 }
@@ -263,7 +274,8 @@ CK_RV COperationState::verifyUpdate(CCryptoContext& ctx, const unsigned char* pa
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_VERIFY) return CKR_OPERATION_NOT_INITIALIZED;
-    m_data.append(part, static_cast<unsigned>(length));
+    rv = accumulate(m_data, part, length);
+    if (rv != CKR_OK) return rv;
     logMessage("-> verifyUpdate");
     return CKR_OK;
 }
@@ -432,7 +444,8 @@ CK_RV COperationState::cipherUpdate(CCryptoContext& ctx, const unsigned char* in
     if (m_ulOperation != (encrypt ? OP_ENCRYPT : OP_DECRYPT)) return CKR_OPERATION_NOT_INITIALIZED;
 
     if (isRsaMechanism(m_ulMechanism)) {
-        m_data.append(in, static_cast<unsigned>(length));
+        rv = accumulate(m_data, in, length);
+        if (rv != CKR_OK) return rv;
     } else if (m_pCipher && m_pCipher->mechanism().mechanism == m_ulMechanism) {
         if (length % m_pCipher->blockSize() != 0) {
             logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(length));

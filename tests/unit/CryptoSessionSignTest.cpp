@@ -210,6 +210,23 @@ TEST_F(SessionOps, PlainRsaDataMustLeaveRoomForThePadding) {
     EXPECT_EQ(verify(CKM_RSA_PKCS, 1, Bytes(118, 0x33), sig), CKR_DATA_LEN_RANGE);
 }
 
+TEST_F(SessionOps, AccumulatedDataBeyondFourGibibytesIsRefusedUnread) {
+    fake::addKeyPair(ctx, fake::rsaKey(1024), 1, 2);
+    CK_MECHANISM m = mech(CKM_SHA1_RSA_PKCS);
+    ASSERT_EQ(ops.signInit(ctx, &m, 2), CKR_OK);
+    ASSERT_EQ(ops.signUpdate(ctx, kAbc, 3), CKR_OK);
+    // The length alone decides: the pointer is never read.
+    const size_t huge = size_t(0xFFFFFFFFu) - 2;
+    EXPECT_EQ(ops.signUpdate(ctx, kAbc, huge), CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(ops.isActive(ctx, OP_SIGN), 1u);
+    OrlByteArray sig;
+    ASSERT_EQ(ops.signFinal(ctx, sig), CKR_OK);
+    ASSERT_EQ(ops.verifyInit(ctx, &m, 1), CKR_OK);
+    EXPECT_EQ(ops.verifyUpdate(ctx, kAbc, huge + 3), CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(ops.verifyUpdate(ctx, kAbc, 3), CKR_OK);
+    EXPECT_EQ(ops.verifyFinal(ctx, sig.getContent(), sig.getLength()), CKR_OK);
+}
+
 TEST_F(SessionOps, ModulusAbove4096BitsIsRefused) {
     fake::addKeyPair(ctx, fake::rsaKey(1024), 1, 2);
     ctx.keys[2].modulus = Bytes(513, 0xC5);
