@@ -5,6 +5,7 @@
 
 #include "C11Object.h"
 #include "Log.h"
+#include "LogMask.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ std::string hexOf(const CK_ATTRIBUTE& a) {
     return bytes.toHexString(static_cast<int>(kHexBytes));
 }
 
-void logEntry(const CK_ATTRIBUTE& a) {
+// Secret values (keys, private-key components) show only their length.
+void logEntry(const CK_ATTRIBUTE& a, CK_OBJECT_CLASS objectClass) {
     int len = static_cast<int>(a.ulValueLen);
     if (!a.pValue || a.ulValueLen == static_cast<CK_ULONG>(-1)) {
         logMessage("type: %lx, valuelen: (%d), value: NULL", static_cast<unsigned long>(a.type),
@@ -90,6 +92,11 @@ void logEntry(const CK_ATTRIBUTE& a) {
         return;
     }
     const Known* k = lookup(a.type);
+    if (k && isSecretAttribute(a.type, objectClass)) {
+        logMessage("type: %s valuelen: (%d), value: %s", k->name, len,
+                   maskedValue(a.ulValueLen).c_str());
+        return;
+    }
     if (!k) {
         logMessage("type: UNKNOWN (%lX) valuelen: (%d), value: %s",
                    static_cast<unsigned long>(a.type), len, hexOf(a).c_str());
@@ -119,12 +126,13 @@ void logEntry(const CK_ATTRIBUTE& a) {
 CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
     if (!loggingEnabled()) return CKR_OK;
     logMessage("Template count: %d", static_cast<int>(ulCount));
+    CK_OBJECT_CLASS objectClass = pTemplate ? classFromTemplate(pTemplate, ulCount) : 255;
     for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i) {
         try {
             logMessage("pTemplate[i].ulValueLen %x %d",
                        static_cast<unsigned>(pTemplate[i].ulValueLen),
                        static_cast<int>(pTemplate[i].ulValueLen));
-            logEntry(pTemplate[i]);
+            logEntry(pTemplate[i], objectClass);
         } catch (...) {
             logMessage("Exception:: index: (%d)", static_cast<int>(i));
         }
