@@ -52,11 +52,6 @@ void wipeAndDrop(OwnedBytes& value) {
 
 void C11RSAPrivateKey::dropPrivateComponents() {
     wipeAndDrop(m_pblPrivateExponent);
-    wipeAndDrop(m_pblPrime1);
-    wipeAndDrop(m_pblPrime2);
-    wipeAndDrop(m_pblExponent1);
-    wipeAndDrop(m_pblExponent2);
-    wipeAndDrop(m_pblCoefficient);
 }
 
 void C11RSAPrivateKey::serialize(OrlBufferedWriter& writer) {
