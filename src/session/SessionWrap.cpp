@@ -45,7 +45,8 @@ CK_RV CSession::wrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hWrappingKey,
         logMessage("CKR_KEY_HANDLE_INVALID : %lx", hKey);
         return CKR_KEY_HANDLE_INVALID;
     }
-    if (key->getClass() != CKO_SECRET_KEY) {
+    C11SecretKey* secretKey = dynamic_cast<C11SecretKey*>(key);
+    if (key->getClass() != CKO_SECRET_KEY || !secretKey) {
         logMessage("CKR_WRAPPED_KEY_INVALID: %lx", hKey);
         return CKR_WRAPPED_KEY_INVALID;
     }
@@ -55,7 +56,7 @@ CK_RV CSession::wrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hWrappingKey,
         return CKR_KEY_UNEXTRACTABLE;
     }
     OrlByteArray value;
-    rv = static_cast<C11SecretKey*>(key)->getValue(value);
+    rv = secretKey->getValue(value);
     if (rv != CKR_OK) {
         logMessage("get value failed: %lx", rv);
         return CKR_DEVICE_ERROR;
