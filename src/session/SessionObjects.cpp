@@ -234,6 +234,11 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         logError("<e> CKR_TEMPLATE_INCONSISTENT: Session key pair not permitted");
         return CKR_TEMPLATE_INCONSISTENT;
     }
+    // Like every token object, an imported key needs a read-write session.
+    if ((m_ulFlags & CKF_RW_SESSION) == 0) {
+        logMessage("->e<- CKR_SESSION_READ_ONLY");
+        return CKR_SESSION_READ_ONLY;
+    }
     std::unique_ptr<C11RSAPublicKey> publicKey(new C11RSAPublicKey(hConnection));
     rv = publicKey->setAttributes(CK_TRUE, publicAttributes);
     if (rv != CKR_OK) {
