@@ -469,6 +469,15 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
         logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
         return CKR_USER_NOT_LOGGED_IN;
     }
+    // The class picks the record layout on the card: it never changes, or the
+    // directory would be read back as an object of another class.
+    for (CK_ULONG i = 0; i < ulCount; ++i) {
+        if (pTemplate[i].type != CKA_CLASS) continue;
+        if (classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
+            logError("<e> CKA_CLASS cannot change");
+            return CKR_ATTRIBUTE_READ_ONLY;
+        }
+    }
     CAttributeVector attributes;
     fillAttributeVector(attributes, pTemplate, ulCount);
     rv = object->setAttributes(CK_FALSE, attributes);

@@ -297,6 +297,14 @@ TEST_F(ObjectOps, SetAttributeValue) {
     EXPECT_RV(CKR_ATTRIBUTE_TYPE_INVALID,
               p11->C_SetAttributeValue(m_rw, h, bad.get(), bad.count()));
     EXPECT_EQ(cardsim_callCount(kZtPutObjectTbl), puts);
+    Tmpl reclass;
+    reclass.text(CKA_LABEL, "renamed").ulong(CKA_CLASS, CKO_PRIVATE_KEY);
+    EXPECT_RV(CKR_ATTRIBUTE_READ_ONLY,
+              p11->C_SetAttributeValue(m_rw, h, reclass.get(), reclass.count()));
+    EXPECT_EQ(ulongAttribute(h, CKA_CLASS), CKO_DATA);
+    // Refused before anything changed (the unknown attribute's call did change it).
+    EXPECT_EQ(str(attribute(h, CKA_LABEL)), "new");
+    EXPECT_EQ(cardsim_callCount(kZtPutObjectTbl), puts);
     Tmpl good;
     good.text(CKA_LABEL, "newer");
     EXPECT_RV(CKR_OK, p11->C_SetAttributeValue(m_rw, h, good.get(), good.count()));
