@@ -234,6 +234,11 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         logError("<e> CKR_TEMPLATE_INCONSISTENT: Session key pair not permitted");
         return CKR_TEMPLATE_INCONSISTENT;
     }
+    // Like every token object, an imported key needs a read-write session.
+    if ((m_ulFlags & CKF_RW_SESSION) == 0) {
+        logMessage("->e<- CKR_SESSION_READ_ONLY");
+        return CKR_SESSION_READ_ONLY;
+    }
     std::unique_ptr<C11RSAPublicKey> publicKey(new C11RSAPublicKey(hConnection));
     rv = publicKey->setAttributes(CK_TRUE, publicAttributes);
     if (rv != CKR_OK) {
@@ -463,6 +468,15 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
     if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
         logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
         return CKR_USER_NOT_LOGGED_IN;
+    }
+    // The class picks the record layout on the card: it never changes, or the
+    // directory would be read back as an object of another class.
+    for (CK_ULONG i = 0; i < ulCount; ++i) {
+        if (pTemplate[i].type != CKA_CLASS) continue;
+        if (classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
+            logError("<e> CKA_CLASS cannot change");
+            return CKR_ATTRIBUTE_READ_ONLY;
+        }
     }
     CAttributeVector attributes;
     fillAttributeVector(attributes, pTemplate, ulCount);

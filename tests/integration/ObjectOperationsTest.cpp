@@ -2,6 +2,7 @@
 // C_SetAttributeValue and C_GetObjectSize against the test card, which
 // records what reaches it.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "ObjectTestSupport.h"
@@ -61,6 +62,17 @@ protected:
 
 std::string str(const std::vector<unsigned char>& v) {
     return std::string(v.begin(), v.end());
+}
+
+// The first six bytes as hex text, in either case.
+std::string hexText(const std::vector<unsigned char>& v, bool upper) {
+    std::string out;
+    char two[3];
+    for (size_t i = 0; i < 6 && i < v.size(); ++i) {
+        std::snprintf(two, sizeof(two), upper ? "%02X" : "%02x", v[i]);
+        out += two;
+    }
+    return out;
 }
 
 TEST_F(ObjectOps, CreatesEveryClassAsTokenAndSessionObject) {
@@ -179,12 +191,14 @@ TEST_F(ObjectOps, KeyImportRefusals) {
     CK_OBJECT_HANDLE h = 0;
     EXPECT_RV(CKR_TEMPLATE_INCONSISTENT, create(m_rw, privateKeyTemplate(false), &h));
     EXPECT_RV(CKR_ATTRIBUTE_VALUE_INVALID, create(m_rw, privateKeyTemplate(true, false), &h));
+    EXPECT_RV(CKR_SESSION_READ_ONLY, create(m_ro, privateKeyTemplate(true), &h));
     EXPECT_EQ(cardsim_callCount(kZtPutKeyPair), 0u);
     EXPECT_EQ(cardsim_callCount(kZtPutObjectTbl), 0u);
 }
 
 TEST_F(ObjectOps, KeyImportMakesTwoBoundObjectsAndKeepsNoPrivateComponent) {
     CK_OBJECT_HANDLE first = mustCreate(privateKeyTemplate(true));
+    size_t secretSize = privateExponentOfTestKey().size();
     std::vector<CardSimCall> stored = cardsim_calls(kZtPutKeyPair);
     ASSERT_EQ(stored.size(), 1u);
     // Modulus, private exponent, public exponent, in that order.
@@ -231,7 +245,14 @@ TEST_F(ObjectOps, KeyImportMakesTwoBoundObjectsAndKeepsNoPrivateComponent) {
     EXPECT_EQ(defaultMark(pub), 1);
     EXPECT_EQ(defaultMark(first), 0);
     EXPECT_EQ(defaultMark(oldPub), 0);
-    // The directory holds none of the private components.
+    // Neither the log nor the directory holds the private components.
+    std::string log = logText();
+    EXPECT_NE(log.find("CKA_PRIVATE_EXPONENT valuelen: (" + std::to_string(secretSize) +
+                       "), value: (not logged)"),
+              std::string::npos);
+    EXPECT_EQ(log.find(hexText(privateExponentOfTestKey(), false)), std::string::npos);
+    EXPECT_EQ(log.find(hexText(privateExponentOfTestKey(), true)), std::string::npos);
+
     std::vector<uint8_t> d = directory();
     std::vector<uint8_t> secret = privateExponentOfTestKey();
     EXPECT_EQ(std::search(d.begin(), d.end(), secret.begin(), secret.begin() + 16), d.end());
@@ -275,6 +296,14 @@ TEST_F(ObjectOps, SetAttributeValue) {
     bad.text(CKA_LABEL, "new").ulong(0x8123456UL, 1);
     EXPECT_RV(CKR_ATTRIBUTE_TYPE_INVALID,
               p11->C_SetAttributeValue(m_rw, h, bad.get(), bad.count()));
+    EXPECT_EQ(cardsim_callCount(kZtPutObjectTbl), puts);
+    Tmpl reclass;
+    reclass.text(CKA_LABEL, "renamed").ulong(CKA_CLASS, CKO_PRIVATE_KEY);
+    EXPECT_RV(CKR_ATTRIBUTE_READ_ONLY,
+              p11->C_SetAttributeValue(m_rw, h, reclass.get(), reclass.count()));
+    EXPECT_EQ(ulongAttribute(h, CKA_CLASS), CKO_DATA);
+    // Refused before anything changed (the unknown attribute's call did change it).
+    EXPECT_EQ(str(attribute(h, CKA_LABEL)), "new");
     EXPECT_EQ(cardsim_callCount(kZtPutObjectTbl), puts);
     Tmpl good;
     good.text(CKA_LABEL, "newer");
