@@ -258,7 +258,10 @@ void benchRsa(Provider& p, const std::string& tokenPath, const std::string& pin)
     CryptoPP::InvertibleRSAFunction rsa;
     rsa.Initialize(rng, 2048);
     CK_OBJECT_HANDLE priv = importKey(p, rsa, true), pub = importKey(p, rsa, false);
-    if (!priv || !pub) return;
+    if (!priv || !pub) {
+        p.f->C_Finalize(nullptr);
+        return;
+    }
     const unsigned char msg[] = "benchmark message";
     Bytes sig(512);
     CK_ULONG sigLen = sig.size();
@@ -328,8 +331,13 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Provider p;
-    if (!loadProvider(provider, p) || !openSession(p, pin)) return 1;
+    if (!loadProvider(provider, p)) return 1;
+    if (!openSession(p, pin)) {
+        p.f->C_Finalize(nullptr);
+        return 1;
+    }
     benchDigests(p);
     benchAes(p);
     benchRsa(p, token, pin);  // ends with C_Finalize
