@@ -165,22 +165,34 @@ TEST_F(KeyGen, PairModulusLengthAndMechanism) {
               p11->C_GenerateKeyPair(session, &x931, p.get(), 0, q.get(), q.count(), &pub, &priv));
 }
 
-TEST_F(KeyGen, UnreadablePublicKeyLeavesNoHalfMadePair) {
+TEST_F(KeyGen, FailedPairLeavesNoHalfMadePair) {
     CK_OBJECT_HANDLE oldPub = 0, oldPriv = 0;
     ASSERT_RV(CKR_OK, generatePair(tokenPair(), labelled(), &oldPub, &oldPriv));
     std::vector<uint8_t> directory;
     ASSERT_TRUE(cardsim_directory(kReader, &directory));
 
-    cardsim_script(kZtGetPublicKey, 0x6A88);
-    CK_OBJECT_HANDLE pub = 0, priv = 0;
-    EXPECT_RV(CKR_DEVICE_ERROR, generatePair(tokenPair(), labelled(), &pub, &priv));
-    EXPECT_EQ(objectCount(), 2u);
-    EXPECT_EQ(cardsim_keyCount(kReader), 1u);  // the new pair's storage is freed
-    std::vector<uint8_t> after;
-    ASSERT_TRUE(cardsim_directory(kReader, &after));
-    EXPECT_EQ(after, directory);
-    // The older pair is still the default container.
-    EXPECT_EQ(value(oldPriv, CKA_CONTAINER_DEFAULT).at(0), 1);
+    // The public values cannot be read back; the directory cannot be written.
+    for (int entry : {kZtGetPublicKey, kZtPutObjectTbl}) {
+        cardsim_script(entry, 0x6A88);
+        CK_OBJECT_HANDLE pub = 0, priv = 0;
+        EXPECT_RV(CKR_DEVICE_ERROR, generatePair(tokenPair(), labelled(), &pub, &priv));
+        EXPECT_EQ(objectCount(), 2u) << entry;
+        EXPECT_EQ(cardsim_keyCount(kReader), 1u) << entry;  // the new pair's storage is freed
+        std::vector<uint8_t> after;
+        ASSERT_TRUE(cardsim_directory(kReader, &after));
+        EXPECT_EQ(after, directory) << entry;
+        // The older pair is still the default container.
+        EXPECT_EQ(value(oldPriv, CKA_CONTAINER_DEFAULT).at(0), 1) << entry;
+    }
+    // A read-only session reaches no card.
+    CK_SESSION_HANDLE readOnly = openSession(CKF_SERIAL_SESSION);
+    CK_MECHANISM m = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+    Tmpl pub = tokenPair(), priv = labelled();
+    CK_OBJECT_HANDLE hPub = 0, hPriv = 0;
+    EXPECT_RV(CKR_SESSION_READ_ONLY,
+              p11->C_GenerateKeyPair(readOnly, &m, pub.get(), pub.count(), priv.get(), priv.count(),
+                                     &hPub, &hPriv));
+    EXPECT_EQ(cardsim_callCount(kZtGenKeyPair), 3u);
 }
 
 TEST_F(KeyGen, KeyPathTooLongForAContainerNameIsRefused) {
