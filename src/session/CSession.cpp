@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "C11Object.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
@@ -13,11 +14,7 @@ CSession::CSession(CK_SLOT_ID slotID, const char* slotName, CK_FLAGS flags)
     : m_ulFlags(0),
       m_slotID(slotID),
       m_pSessionData(nullptr),
-      m_ulDigestLen(0),
       m_bRemoved(0),
-      m_hKey(0),
-      m_ulOperation(kOpNone),
-      m_ulMechanism(0),
       m_ulFindPos(0),
       m_pfnNotify(nullptr),
       m_pApplication(nullptr) {
@@ -62,8 +59,7 @@ CK_RV CSession::close() {
     logMessage("-> close: %p", static_cast<void*>(this));
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
-    m_ulOperation = kOpNone;
-    m_hKey = 0;
+    m_operation.reset();
     deleteSessionObjects();
     if (m_pFindResults) {
         m_pFindResults->removeAll();
@@ -74,12 +70,19 @@ CK_RV CSession::close() {
     return CKR_OK;
 }
 
-// The objects this session created leave the slot's object table with it,
-// in creation order; a handle no longer in the table is skipped.
+// The objects this session created leave the slot's object table with it
+// (those another session destroyed already are gone from the table).
 void CSession::deleteSessionObjects() {
-    CObjectTable& table = m_pSessionData->m_objectTable;
-    for (uint32_t i = 0; i < m_sessionObjects.size(); ++i) {
-        table.removeObject(m_sessionObjects.elementAt(i));
+    if (m_pSessionData) {
+        CObjectTable& table = m_pSessionData->m_objectTable;
+        for (uint32_t i = 0; i < m_sessionObjects.size(); ++i) {
+            unsigned long number = m_sessionObjects.elementAt(i);
+            C11Object* object = nullptr;
+            // A token object read since under the same number is not ours.
+            if (table.get(number, object) && object && !object->isToken()) {
+                table.removeObject(number);
+            }
+        }
     }
     m_sessionObjects.removeAll();
 }
