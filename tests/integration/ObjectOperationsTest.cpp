@@ -34,7 +34,7 @@ protected:
     std::vector<unsigned char> attribute(CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type,
                                          CK_RV* rv = nullptr) {
         std::vector<unsigned char> buffer(512);
-        CK_ATTRIBUTE a = {type, buffer.data(), buffer.size()};
+        CK_ATTRIBUTE a = {type, buffer.data(), static_cast<CK_ULONG>(buffer.size())};
         CK_RV r = p11->C_GetAttributeValue(m_rw, h, &a, 1);
         if (rv) *rv = r;
         if (r != CKR_OK) return {};

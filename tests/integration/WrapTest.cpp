@@ -49,7 +49,7 @@ protected:
 
     Bytes value(CK_OBJECT_HANDLE h) {
         Bytes buffer(64);
-        CK_ATTRIBUTE a = {CKA_VALUE, buffer.data(), buffer.size()};
+        CK_ATTRIBUTE a = {CKA_VALUE, buffer.data(), static_cast<CK_ULONG>(buffer.size())};
         EXPECT_RV(CKR_OK, p11->C_GetAttributeValue(session, h, &a, 1));
         buffer.resize(a.ulValueLen == static_cast<CK_ULONG>(-1) ? 0 : a.ulValueLen);
         return buffer;
