@@ -292,7 +292,8 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
     std::string containerName = std::string("Container") + path;
     if (containerName.size() > kMaxShortText) containerName.resize(kMaxShortText);
     if (!privateKey->getContainerName()) {
-        bound.push_back({CKA_CONTAINER_NAME, &containerName[0], containerName.size()});
+        bound.push_back(
+            {CKA_CONTAINER_NAME, &containerName[0], static_cast<CK_ULONG>(containerName.size())});
         logMessage("ContainerName OK");
     }
     privateKey->setContainerIndex(index);

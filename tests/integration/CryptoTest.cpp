@@ -49,7 +49,8 @@ protected:
         CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
                             {CKA_KEY_TYPE, &type, sizeof type},
                             {CKA_TOKEN, &no, sizeof no},
-                            {CKA_VALUE, const_cast<unsigned char*>(value.data()), value.size()}};
+                            {CKA_VALUE, const_cast<unsigned char*>(value.data()),
+                             static_cast<CK_ULONG>(value.size())}};
         CK_OBJECT_HANDLE h = 0;
         EXPECT_RV(CKR_OK, p11->C_CreateObject(session, t, 4, &h));
         return h;
@@ -63,8 +64,8 @@ protected:
         CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
                             {CKA_KEY_TYPE, &type, sizeof type},
                             {CKA_TOKEN, &no, sizeof no},
-                            {CKA_MODULUS, n.data(), n.size()},
-                            {CKA_PUBLIC_EXPONENT, e.data(), e.size()}};
+                            {CKA_MODULUS, n.data(), static_cast<CK_ULONG>(n.size())},
+                            {CKA_PUBLIC_EXPONENT, e.data(), static_cast<CK_ULONG>(e.size())}};
         CK_OBJECT_HANDLE h = 0;
         EXPECT_RV(CKR_OK, p11->C_CreateObject(session, t, 5, &h));
         return h;
@@ -82,9 +83,9 @@ protected:
                             {CKA_KEY_TYPE, &type, sizeof type},
                             {CKA_TOKEN, &yes, sizeof yes},
                             {CKA_ID, id, sizeof id},
-                            {CKA_MODULUS, n.data(), n.size()},
-                            {CKA_PUBLIC_EXPONENT, e.data(), e.size()},
-                            {CKA_PRIVATE_EXPONENT, d.data(), d.size()}};
+                            {CKA_MODULUS, n.data(), static_cast<CK_ULONG>(n.size())},
+                            {CKA_PUBLIC_EXPONENT, e.data(), static_cast<CK_ULONG>(e.size())},
+                            {CKA_PRIVATE_EXPONENT, d.data(), static_cast<CK_ULONG>(d.size())}};
         CK_OBJECT_HANDLE h = 0;
         EXPECT_RV(CKR_OK, p11->C_CreateObject(session, t, 7, &h));
         return h;
@@ -443,7 +444,8 @@ TEST_F(CryptoKeys, DesAndTripleDesKnownAnswers) {
     CK_OBJECT_HANDLE des3 =
         secretKey(CKK_DES3, hex::bytes("0123456789abcdef23456789abcdef01456789abcdef0123"));
     Bytes iv = hex::bytes("1234567890abcdef"), out;
-    CK_MECHANISM desCbc = {CKM_DES_CBC, iv.data(), iv.size()}, des3Ecb = {CKM_DES3_ECB, nullptr, 0};
+    CK_MECHANISM desCbc = {CKM_DES_CBC, iv.data(), static_cast<CK_ULONG>(iv.size())},
+                 des3Ecb = {CKM_DES3_ECB, nullptr, 0};
     ASSERT_RV(CKR_OK, encrypt(desCbc, des, bytesOf("Now is the time for all "), out));
     EXPECT_EQ(hex::text(out), "e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6");
     ASSERT_RV(CKR_OK, encrypt(des3Ecb, des3, bytesOf("The qufck brown fox jump"), out));

@@ -41,7 +41,7 @@ protected:
 
     std::vector<unsigned char> value(CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type) {
         std::vector<unsigned char> buffer(1024);
-        CK_ATTRIBUTE a = {type, buffer.data(), buffer.size()};
+        CK_ATTRIBUTE a = {type, buffer.data(), static_cast<CK_ULONG>(buffer.size())};
         EXPECT_RV(CKR_OK, p11->C_GetAttributeValue(session, h, &a, 1));
         buffer.resize(a.ulValueLen == static_cast<CK_ULONG>(-1) ? 0 : a.ulValueLen);
         return buffer;

@@ -89,7 +89,7 @@ TEST_F(CipherOps, DesAndTripleDesKnownAnswers) {
                        hex::bytes("0123456789abcdef23456789abcdef01456789abcdef0123"));
     fake::addSecretKey(ctx, 8, CKK_DES, hex::bytes("133457799bbcdff1"));
     Bytes iv = hex::bytes("1234567890abcdef");
-    CK_MECHANISM desCbc = {CKM_DES_CBC, iv.data(), iv.size()};
+    CK_MECHANISM desCbc = {CKM_DES_CBC, iv.data(), static_cast<CK_ULONG>(iv.size())};
     CK_MECHANISM des3Ecb = {CKM_DES3_ECB, nullptr, 0};
     CK_MECHANISM desEcb = {CKM_DES_ECB, nullptr, 0};
     Bytes out;
