@@ -5,7 +5,6 @@
 
 #include "C11Object.h"
 #include "Log.h"
-#include "LogMask.h"
 
 namespace {
 
@@ -83,8 +82,25 @@ std::string hexOf(const CK_ATTRIBUTE& a) {
     return bytes.toHexString(static_cast<int>(kHexBytes));
 }
 
-// Secret values (keys, private-key components) show only their length.
-void logEntry(const CK_ATTRIBUTE& a, CK_OBJECT_CLASS objectClass) {
+// Key material never reaches the log: the private components always, and a
+// value unless the template says it belongs to a data object or certificate.
+bool isSecret(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
+    switch (a.type) {
+        case CKA_PRIVATE_EXPONENT:
+        case CKA_PRIME_1:
+        case CKA_PRIME_2:
+        case CKA_EXPONENT_1:
+        case CKA_EXPONENT_2:
+        case CKA_COEFFICIENT:
+            return true;
+        case CKA_VALUE:
+            return templateClass != CKO_DATA && templateClass != CKO_CERTIFICATE;
+        default:
+            return false;
+    }
+}
+
+void logEntry(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
     int len = static_cast<int>(a.ulValueLen);
     if (!a.pValue || a.ulValueLen == static_cast<CK_ULONG>(-1)) {
         logMessage("type: %lx, valuelen: (%d), value: NULL", static_cast<unsigned long>(a.type),
@@ -92,9 +108,8 @@ void logEntry(const CK_ATTRIBUTE& a, CK_OBJECT_CLASS objectClass) {
         return;
     }
     const Known* k = lookup(a.type);
-    if (k && isSecretAttribute(a.type, objectClass)) {
-        logMessage("type: %s valuelen: (%d), value: %s", k->name, len,
-                   maskedValue(a.ulValueLen).c_str());
+    if (k && isSecret(a, templateClass)) {
+        logMessage("type: %s valuelen: (%d), value: (not logged)", k->name, len);
         return;
     }
     if (!k) {
@@ -126,13 +141,13 @@ void logEntry(const CK_ATTRIBUTE& a, CK_OBJECT_CLASS objectClass) {
 CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
     if (!loggingEnabled()) return CKR_OK;
     logMessage("Template count: %d", static_cast<int>(ulCount));
-    CK_OBJECT_CLASS objectClass = pTemplate ? classFromTemplate(pTemplate, ulCount) : 255;
+    CK_ULONG templateClass = classFromTemplate(pTemplate, ulCount);
     for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i) {
         try {
             logMessage("pTemplate[i].ulValueLen %x %d",
                        static_cast<unsigned>(pTemplate[i].ulValueLen),
                        static_cast<int>(pTemplate[i].ulValueLen));
-            logEntry(pTemplate[i], objectClass);
+            logEntry(pTemplate[i], templateClass);
         } catch (...) {
             logMessage("Exception:: index: (%d)", static_cast<int>(i));
         }
