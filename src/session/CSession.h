@@ -17,6 +17,8 @@
 #include "cryptoki.h"
 
 class CSessionData;
+class C11RSAPrivateKey;
+class C11RSAPublicKey;
 
 class CSession {
 public:
@@ -103,6 +105,29 @@ public:
     CK_RV decryptUpdate(const OrlByteArray& in, OrlByteArray& out);
     CK_RV decryptFinal(COutput& out);
     CK_RV decryptFinal(OrlByteArray& out);
+
+    // Key generation and key wrapping (SessionKeyGen.cpp, SessionWrap.cpp).
+    // Secret keys are made in software, RSA key pairs by the token; a
+    // generated pair becomes the slot's default key container. Wrapping is an
+    // encryption of a secret key's value through the session's encryption
+    // operation, unwrapping a decryption followed by the creation of a secret key.
+    CK_RV generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                      CK_OBJECT_HANDLE* phKey);
+    CK_RV generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicKeyTemplate,
+                          CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE* pPrivateKeyTemplate,
+                          CK_ULONG ulPrivateKeyAttributeCount, CK_OBJECT_HANDLE* phPublicKey,
+                          CK_OBJECT_HANDLE* phPrivateKey);
+    // Both keys from their templates; on failure neither is left.
+    CK_RV createKeyPairObject(OrlVector<CK_ATTRIBUTE*>& publicAttributes,
+                              OrlVector<CK_ATTRIBUTE*>& privateAttributes,
+                              std::unique_ptr<C11RSAPrivateKey>& privateKey,
+                              std::unique_ptr<C11RSAPublicKey>& publicKey);
+    // Appends the wrapped key to `wrapped`.
+    CK_RV wrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hWrappingKey, CK_OBJECT_HANDLE hKey,
+                  OrlByteArray& wrapped);
+    CK_RV unWrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
+                    OrlByteArray wrappedKey, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                    CK_OBJECT_HANDLE* phKey);
 
     char m_szSlotName[kSlotNameSize];
     CK_FLAGS m_ulFlags;

@@ -6,7 +6,7 @@
 // (or, for signatures, with the virtual token's own private-key call). The
 // ratio provider/raw is printed for each case.
 //
-//   crypto_bench [--provider PATH] [--token PATH] [--zt-admin PATH] [--seconds S]
+//   quillon_bench [--provider PATH] [--token PATH] [--zt-admin PATH] [--seconds S]
 //
 // The virtual token's store is made afresh in a temporary folder: one reader
 // with a new card whose user PIN is 1234.
