@@ -1,8 +1,6 @@
 // The operating system's load and unload hooks.
 #include "Startup.h"
 
-#include <cstdlib>
-
 #ifdef _WIN32
 #include <windows.h>
 
@@ -23,7 +21,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 #else
 // A shared object cannot refuse to load: a failed start-up leaves the module
 // loaded and every entry point reports it.
-static void quillonProcessExit() {
+extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* library);
+extern "C" void* __dso_handle;
+
+static void quillonProcessExit(void*) {
     moduleProcessExit(true);
 }
 
@@ -32,7 +33,9 @@ static void quillonProcessExit() {
 // only after the unload hook, and then does nothing.
 __attribute__((constructor)) static void quillonLoad() {
     moduleAttach();
-    atexit(quillonProcessExit);
+    // Registered for this library (not plain atexit), so a dlclose also
+    // withdraws it even where a sanitizer intercepts atexit.
+    __cxa_atexit(quillonProcessExit, nullptr, &__dso_handle);
 }
 __attribute__((destructor)) static void quillonUnload() {
     moduleDetach();
