@@ -1,0 +1,619 @@
+// libzt, the virtual token: a card-access library whose cards live in a
+// folder tree (ZtStore.h). Statuses are listed in ZtStatus.h.
+//
+// Locking: g_state.mutex guards the connection table, the key cache and the
+// random generator, and is held through every per-card operation; inside it
+// the reader's file lock serialises the operation with other processes.
+// ZT_isInserted, ZT_getSlotList and ZT_getTokenInfo read single files that
+// are only ever replaced whole, so they take the mutex only to read the home.
+#include <cryptopp/osrng.h>
+#include <cryptopp/rsa.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "CardFunctions.h"
+#include "ZtStatus.h"
+#include "ZtStore.h"
+
+namespace zt {
+namespace {
+
+constexpr size_t kMaxBlob = 16u << 20;
+constexpr unsigned kMinGeneratedBits = 1024;
+constexpr unsigned kMinImportedBits = 512;
+constexpr unsigned kMaxKeyBits = 4096;
+constexpr size_t kMaxCachedKeys = 64;
+constexpr uint32_t kSecurityOfficer = 0;  // CKU_SO
+
+struct Connection {
+    std::string reader;
+    std::string insertion;  // the insertion this connection belongs to
+    bool userVerified = false;
+    bool soVerified = false;
+};
+
+typedef std::shared_ptr<const CryptoPP::InvertibleRSAFunction> KeyPtr;
+
+struct CachedKey {
+    os::FileStamp stamp;
+    KeyPtr key;
+};
+
+struct State {
+    std::mutex mutex;
+    std::string home;  // resolved by ZT_open, or by the first call without it
+    bool homeResolved = false;
+    std::map<ZT_HANDLE, Connection> connections;
+    ZT_HANDLE nextHandle = 1;
+    std::map<std::string, CachedKey> keys;
+    CryptoPP::AutoSeededRandomPool rng;
+};
+
+State g_state;
+
+// Caller holds g_state.mutex.
+const std::string& homeLocked() {
+    if (!g_state.homeResolved) {
+        g_state.home = os::storeHome();
+        g_state.homeResolved = true;
+    }
+    return g_state.home;
+}
+
+std::string home() {
+    std::lock_guard<std::mutex> guard(g_state.mutex);
+    return homeLocked();
+}
+
+// Length of a NUL-terminated text, or `limit` when no NUL comes before it.
+size_t boundedLength(const char* text, size_t limit) {
+    size_t n = 0;
+    while (n < limit && text[n] != '\0') ++n;
+    return n;
+}
+
+// A caller's text of at most `max` bytes.
+bool textArgument(const char* text, size_t max, std::string& out) {
+    if (!text) return false;
+    size_t n = boundedLength(text, max + 1);
+    if (n > max) return false;
+    out.assign(text, n);
+    return true;
+}
+
+bool pathArgument(const char* path, std::string& out) {
+    return textArgument(path, kCardPathSize - 1, out);
+}
+
+bool decimalName(const char* digits) {
+    size_t n = std::strlen(digits);
+    if (n == 0 || n > 9 || digits[0] == '0') return false;
+    for (size_t i = 0; i < n; ++i)
+        if (digits[i] < '0' || digits[i] > '9') return false;
+    return true;
+}
+
+// Stored values are named "v1", "v2" …; key pairs "1", "2" ….
+bool isValueName(const std::string& p) { return p.size() > 1 && p[0] == 'v' && decimalName(p.c_str() + 1); }
+bool isKeyName(const std::string& p) { return decimalName(p.c_str()); }
+
+bool isPrivateClass(uint32_t accessClass) {
+    return accessClass == kAccessPrivateData || accessClass == kAccessSecretKey;
+}
+
+void writePath(char* buffer, const std::string& path) {
+    std::snprintf(buffer, kCardPathSize, "%s", path.c_str());
+}
+
+void appendBytes(OrlByteArray& out, const std::string& bytes) {
+    if (!bytes.empty())
+        out.append(reinterpret_cast<const unsigned char*>(bytes.data()),
+                   static_cast<unsigned int>(bytes.size()));
+}
+
+std::string bytesOf(const OrlByteArray& a) {
+    return std::string(reinterpret_cast<const char*>(a.getContent()), a.getLength());
+}
+
+// Any exception becomes a status: nothing escapes into the caller.
+template <typename F>
+ZT_STATUS guarded(F&& work) {
+    try {
+        return work();
+    } catch (...) {
+        return kInternalError;
+    }
+}
+
+// Runs `work(connection, files)` under the mutex and the reader's file lock,
+// after checking that the connection's card is still the one in the reader.
+template <typename F>
+ZT_STATUS withCard(ZT_HANDLE handle, F&& work) {
+    return guarded([&]() -> ZT_STATUS {
+        std::lock_guard<std::mutex> guard(g_state.mutex);
+        auto it = g_state.connections.find(handle);
+        if (it == g_state.connections.end()) return kBadHandle;
+        Connection& connection = it->second;
+        CardFiles files(homeLocked(), connection.reader);
+        os::FileLock lock;
+        if (!files.lock(lock)) return kNoCard;
+        std::string insertion;
+        if (files.presence(&insertion) != Presence::Inserted || insertion != connection.insertion)
+            return kNoCard;
+        return work(connection, files);
+    });
+}
+
+// A stored value: access class, written flag, bytes.
+struct Value {
+    uint32_t accessClass = 0;
+    bool written = false;
+    std::string bytes;
+};
+
+ZT_STATUS loadValue(const CardFiles& files, const std::string& name, Value& value) {
+    std::string raw;
+    switch (os::readFile(files.valuePath(name), raw)) {
+    case os::ReadResult::Missing: return kUnknownPath;
+    case os::ReadResult::Failed: return kStoreError;
+    case os::ReadResult::Ok: break;
+    }
+    if (raw.size() < 2 || static_cast<unsigned char>(raw[0]) > kAccessSecretKey || raw[1] > 1)
+        return kStoreError;
+    value.accessClass = static_cast<unsigned char>(raw[0]);
+    value.written = raw[1] == 1;
+    value.bytes = raw.substr(2);
+    return kOk;
+}
+
+ZT_STATUS saveValue(const CardFiles& files, const std::string& name, const Value& value) {
+    std::string raw;
+    raw += static_cast<char>(value.accessClass);
+    raw += static_cast<char>(value.written ? 1 : 0);
+    raw += value.bytes;
+    return os::writeFileAtomic(files.valuePath(name), raw) ? kOk : kStoreError;
+}
+
+std::string cacheKey(const Connection& connection, const CardFiles& files, const std::string& name) {
+    return connection.insertion + "|" + files.keyPath(name);
+}
+
+// Parsed keys are cached; the file's stamp tells when another process changed it.
+// Caller holds g_state.mutex.
+ZT_STATUS loadKey(const Connection& connection, const CardFiles& files, const std::string& name,
+                  KeyPtr& key) {
+    std::string path = files.keyPath(name);
+    os::FileStamp stamp;
+    if (!os::fileStamp(path, stamp)) return kUnknownPath;
+    std::string slot = cacheKey(connection, files, name);
+    auto it = g_state.keys.find(slot);
+    if (it != g_state.keys.end() && it->second.stamp == stamp) {
+        key = it->second.key;
+        return kOk;
+    }
+    std::string der;
+    os::ReadResult r = os::readFile(path, der);
+    if (r == os::ReadResult::Missing) return kUnknownPath;
+    if (r != os::ReadResult::Ok) return kStoreError;
+    auto parsed = std::make_shared<CryptoPP::InvertibleRSAFunction>();
+    try {
+        CryptoPP::StringSource source(der, true);
+        parsed->BERDecode(source);
+    } catch (const CryptoPP::Exception&) {
+        return kStoreError;
+    }
+    if (g_state.keys.size() >= kMaxCachedKeys) g_state.keys.clear();
+    g_state.keys[slot] = CachedKey{stamp, parsed};
+    key = parsed;
+    return kOk;
+}
+
+// Stores a new key pair under the next key number and writes its path.
+ZT_STATUS storeKey(const Connection& connection, const CardFiles& files,
+                   const std::shared_ptr<CryptoPP::InvertibleRSAFunction>& key, char* path) {
+    uint32_t number = 0;
+    if (!files.takeNumber("key", number)) return kStoreError;
+    std::string name = std::to_string(number);
+    std::string der;
+    CryptoPP::StringSink sink(der);
+    key->DEREncode(sink);
+    if (!os::writeFileAtomic(files.keyPath(name), der)) return kStoreError;
+    os::FileStamp stamp;
+    if (os::fileStamp(files.keyPath(name), stamp)) {
+        if (g_state.keys.size() >= kMaxCachedKeys) g_state.keys.clear();
+        g_state.keys[cacheKey(connection, files, name)] = CachedKey{stamp, key};
+    }
+    writePath(path, name);
+    return kOk;
+}
+
+// Removes PKCS#1 v1.5 type 2 padding: 00 02 PS(at least 8 non-zero) 00 M.
+bool unpadType2(const std::string& block, std::string& message) {
+    if (block.size() < 11 || block[0] != 0 || block[1] != 2) return false;
+    size_t zero = block.find('\0', 2);
+    if (zero == std::string::npos || zero < 10) return false;
+    message = block.substr(zero + 1);
+    return true;
+}
+
+// ------------------------------------------------------------------ entries
+
+ZT_STATUS ztConnect(const char* readerName, ZT_HANDLE* handle) {
+    std::string reader;
+    if (!handle || !textArgument(readerName, kCardPathSize - 1, reader)) return kBadArguments;
+    if (!validReaderName(reader)) return kUnknownReader;
+    return guarded([&]() -> ZT_STATUS {
+        std::lock_guard<std::mutex> guard(g_state.mutex);
+        CardFiles files(homeLocked(), reader);
+        Connection connection;
+        switch (files.presence(&connection.insertion)) {
+        case Presence::NoReader: return kUnknownReader;
+        case Presence::Inserted: break;
+        default: return kNoCard;
+        }
+        connection.reader = reader;
+        ZT_HANDLE h = g_state.nextHandle++;
+        g_state.connections[h] = connection;
+        *handle = h;
+        return kOk;
+    });
+}
+
+ZT_STATUS ztDisconnect(ZT_HANDLE handle) {
+    return guarded([&]() -> ZT_STATUS {
+        std::lock_guard<std::mutex> guard(g_state.mutex);
+        return g_state.connections.erase(handle) ? kOk : kBadHandle;
+    });
+}
+
+ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
+    std::string text;
+    if (!textArgument(pin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    bool so = userType == kSecurityOfficer;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        Pins pins;
+        if (!files.loadPins(pins)) return kStoreError;
+        PinRecord& record = so ? pins.so : pins.user;
+        bool& verified = so ? c.soVerified : c.userVerified;
+        verified = false;
+        if (record.blocked()) return kPinBlocked;
+        if (record.matches(text)) {
+            if (record.tries != record.maxTries) {
+                record.tries = record.maxTries;
+                if (!files.savePins(pins)) return kStoreError;
+            }
+            verified = true;
+            return kOk;
+        }
+        --record.tries;
+        if (!files.savePins(pins)) return kStoreError;
+        return kPinWrongBase | record.tries;
+    });
+}
+
+ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
+    std::string text;
+    if (!textArgument(newPin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    bool so = userType == kSecurityOfficer;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        Pins pins;
+        if (!files.loadPins(pins)) return kStoreError;
+        PinRecord& record = so ? pins.so : pins.user;
+        if (record.blocked()) return kPinBlocked;
+        if (!(so ? c.soVerified : c.userVerified)) return kNotVerified;
+        record.set(text);
+        return files.savePins(pins) ? kOk : kStoreError;
+    });
+}
+
+ZT_STATUS ztInitPIN(ZT_HANDLE handle, const char* newPin) {
+    std::string text;
+    if (!textArgument(newPin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        if (!c.soVerified) return kNotVerified;
+        Pins pins;
+        if (!files.loadPins(pins)) return kStoreError;
+        pins.user.set(text);
+        return files.savePins(pins) ? kOk : kStoreError;
+    });
+}
+
+// Stores bytes at an allocated value (ZT_writeObj, and ZT_addObj with data).
+ZT_STATUS storeValueBytes(ZT_HANDLE handle, const std::string& name, uint32_t accessClass,
+                          const OrlByteArray& data) {
+    if (accessClass > kAccessSecretKey || data.getLength() > kMaxBlob) return kBadArguments;
+    if (!isValueName(name)) return kUnknownPath;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        Value value;
+        ZT_STATUS st = loadValue(files, name, value);
+        if (st != kOk) return st;
+        if ((isPrivateClass(value.accessClass) || isPrivateClass(accessClass)) && !c.userVerified)
+            return kNotVerified;
+        value.accessClass = accessClass;
+        value.written = true;
+        value.bytes = bytesOf(data);
+        return saveValue(files, name, value);
+    });
+}
+
+ZT_STATUS ztWriteObj(ZT_HANDLE handle, const char* path, uint32_t accessClass, OrlByteArray& data) {
+    std::string name;
+    if (!pathArgument(path, name)) return kBadArguments;
+    return storeValueBytes(handle, name, accessClass, data);
+}
+
+ZT_STATUS ztReadObj(ZT_HANDLE handle, const char* path, uint32_t accessClass, OrlByteArray& out) {
+    std::string name;
+    if (!pathArgument(path, name) || accessClass > kAccessSecretKey) return kBadArguments;
+    if (!isValueName(name)) return kUnknownPath;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        Value value;
+        ZT_STATUS st = loadValue(files, name, value);
+        if (st != kOk) return st;
+        if ((isPrivateClass(value.accessClass) || isPrivateClass(accessClass)) && !c.userVerified)
+            return kNotVerified;
+        if (!value.written) return kEmptyObject;
+        appendBytes(out, value.bytes);
+        return kOk;
+    });
+}
+
+ZT_STATUS ztAddObj(ZT_HANDLE handle, OrlByteArray& data, uint32_t accessClass, char* path) {
+    if (!path || accessClass > kAccessSecretKey) return kBadArguments;
+    if (data.getLength() > 0) {
+        std::string name;
+        if (!pathArgument(path, name)) return kBadArguments;
+        return storeValueBytes(handle, name, accessClass, data);
+    }
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        if (isPrivateClass(accessClass) && !c.userVerified) return kNotVerified;
+        uint32_t number = 0;
+        if (!files.takeNumber("value", number)) return kStoreError;
+        std::string name = "v" + std::to_string(number);
+        Value value;
+        value.accessClass = accessClass;
+        ZT_STATUS st = saveValue(files, name, value);
+        if (st == kOk) writePath(path, name);
+        return st;
+    });
+}
+
+ZT_STATUS ztDeleteObj(ZT_HANDLE handle, const char* path) {
+    std::string name;
+    if (!pathArgument(path, name)) return kBadArguments;
+    if (!isValueName(name) && !isKeyName(name)) return kUnknownPath;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        if (isKeyName(name)) {
+            if (!os::isFile(files.keyPath(name))) return kUnknownPath;
+            if (!c.userVerified) return kNotVerified;
+            g_state.keys.erase(cacheKey(c, files, name));
+            return os::removeFile(files.keyPath(name)) ? kOk : kStoreError;
+        }
+        Value value;
+        ZT_STATUS st = loadValue(files, name, value);
+        if (st != kOk) return st;
+        if (isPrivateClass(value.accessClass) && !c.userVerified) return kNotVerified;
+        return os::removeFile(files.valuePath(name)) ? kOk : kStoreError;
+    });
+}
+
+ZT_STATUS ztGetObjectTbl(ZT_HANDLE handle, OrlByteArray& out) {
+    return withCard(handle, [&](Connection&, const CardFiles& files) -> ZT_STATUS {
+        std::string blob;
+        switch (os::readFile(files.directoryPath(), blob)) {
+        case os::ReadResult::Missing: return kNoDirectory;
+        case os::ReadResult::Failed: return kStoreError;
+        case os::ReadResult::Ok: break;
+        }
+        appendBytes(out, blob);
+        return kOk;
+    });
+}
+
+ZT_STATUS ztPutObjectTbl(ZT_HANDLE handle, OrlByteArray& directory) {
+    if (directory.getLength() > kMaxBlob) return kBadArguments;
+    return withCard(handle, [&](Connection&, const CardFiles& files) -> ZT_STATUS {
+        return os::writeFileAtomic(files.directoryPath(), bytesOf(directory)) ? kOk : kStoreError;
+    });
+}
+
+ZT_STATUS ztApplyPrivateKey(ZT_HANDLE handle, const char* path, unsigned char mode,
+                            OrlByteArray& in, OrlByteArray& out) {
+    std::string name;
+    if (!pathArgument(path, name) || (mode != kPrivateKeyRaw && mode != kPrivateKeyDecryptPkcs1))
+        return kBadArguments;
+    if (!isKeyName(name)) return kUnknownPath;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        KeyPtr key;
+        ZT_STATUS st = loadKey(c, files, name, key);
+        if (st != kOk) return st;
+        if (!c.userVerified) return kNotVerified;
+        const CryptoPP::Integer& n = key->GetModulus();
+        size_t k = n.ByteCount();
+        if (in.getLength() == 0 || in.getLength() > k) return kWrongData;
+        CryptoPP::Integer x(in.getContent(), in.getLength());
+        if (x >= n) return kWrongData;
+        CryptoPP::Integer y = key->CalculateInverse(g_state.rng, x);
+        std::string block(k, '\0');
+        y.Encode(reinterpret_cast<CryptoPP::byte*>(&block[0]), k);
+        if (mode == kPrivateKeyRaw) {
+            appendBytes(out, block);
+            return kOk;
+        }
+        std::string message;
+        if (!unpadType2(block, message)) return kWrongData;
+        appendBytes(out, message);
+        return kOk;
+    });
+}
+
+ZT_STATUS ztGenKeyPair(ZT_HANDLE handle, uint32_t modulusBits, OrlByteArray* publicExponent,
+                       char* path) {
+    if (!path || modulusBits < kMinGeneratedBits || modulusBits > kMaxKeyBits) return kBadArguments;
+    CryptoPP::Integer e(65537);
+    if (publicExponent && publicExponent->getLength() > 0) {
+        if (publicExponent->getLength() > 8) return kBadArguments;
+        e = CryptoPP::Integer(publicExponent->getContent(), publicExponent->getLength());
+        if (e < 3 || e.IsEven()) return kBadArguments;
+    }
+    // Check the connection first, then generate without holding any lock.
+    ZT_STATUS st = withCard(handle, [](Connection&, const CardFiles&) -> ZT_STATUS { return kOk; });
+    if (st != kOk) return st;
+    auto key = std::make_shared<CryptoPP::InvertibleRSAFunction>();
+    st = guarded([&]() -> ZT_STATUS {
+        CryptoPP::AutoSeededRandomPool rng;
+        key->Initialize(rng, modulusBits, e);
+        return kOk;
+    });
+    if (st != kOk) return st;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        return storeKey(c, files, key, path);
+    });
+}
+
+ZT_STATUS ztGetSlotList(OrlStringVector& readers) {
+    return guarded([&]() -> ZT_STATUS {
+        std::string h = home();
+        if (h.empty()) return kStoreError;
+        for (const auto& name : listReaders(h)) readers.addElement(name.c_str());
+        return kOk;
+    });
+}
+
+ZT_STATUS presenceStatus(Presence p) {
+    switch (p) {
+    case Presence::Inserted: return kOk;
+    case Presence::NoReader: return kUnknownReader;
+    default: return kNoCard;
+    }
+}
+
+ZT_STATUS ztIsInserted(const char* readerName) {
+    std::string reader;
+    if (!textArgument(readerName, kCardPathSize - 1, reader)) return kBadArguments;
+    if (!validReaderName(reader)) return kUnknownReader;
+    return guarded([&]() -> ZT_STATUS { return presenceStatus(CardFiles(home(), reader).presence()); });
+}
+
+ZT_STATUS ztGetTokenInfo(const char* readerName, char* serialNumber, char* label,
+                         char* manufacturer, char* model) {
+    std::string reader;
+    if (!serialNumber || !label || !manufacturer || !model ||
+        !textArgument(readerName, kCardPathSize - 1, reader))
+        return kBadArguments;
+    if (!validReaderName(reader)) return kUnknownReader;
+    return guarded([&]() -> ZT_STATUS {
+        CardFiles files(home(), reader);
+        ZT_STATUS st = presenceStatus(files.presence());
+        if (st != kOk) return st;
+        TokenInfo info;
+        if (!files.loadInfo(info)) return kStoreError;
+        writePath(serialNumber, info.serial);
+        writePath(label, info.label);
+        writePath(manufacturer, info.manufacturer);
+        writePath(model, info.model);
+        return kOk;
+    });
+}
+
+ZT_STATUS ztGetPublicKey(ZT_HANDLE handle, const char* path, OrlByteArray& out) {
+    std::string name;
+    if (!pathArgument(path, name)) return kBadArguments;
+    if (!isKeyName(name)) return kUnknownPath;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        KeyPtr key;
+        ZT_STATUS st = loadKey(c, files, name, key);
+        if (st != kOk) return st;
+        CryptoPP::RSAFunction publicKey;
+        publicKey.Initialize(key->GetModulus(), key->GetPublicExponent());
+        std::string der;
+        CryptoPP::StringSink sink(der);
+        publicKey.DEREncode(sink);  // X.509 SubjectPublicKeyInfo
+        appendBytes(out, der);
+        return kOk;
+    });
+}
+
+ZT_STATUS ztPutKeyPair(ZT_HANDLE handle, OrlByteArray& modulus, OrlByteArray& privateExponent,
+                       OrlByteArray& publicExponent, char* path) {
+    if (!path || modulus.getLength() == 0 || privateExponent.getLength() == 0 ||
+        publicExponent.getLength() == 0 || publicExponent.getLength() > 8)
+        return kBadArguments;
+    CryptoPP::Integer n(modulus.getContent(), modulus.getLength());
+    CryptoPP::Integer d(privateExponent.getContent(), privateExponent.getLength());
+    CryptoPP::Integer e(publicExponent.getContent(), publicExponent.getLength());
+    if (n.BitCount() < kMinImportedBits || n.BitCount() > kMaxKeyBits) return kBadArguments;
+    auto key = std::make_shared<CryptoPP::InvertibleRSAFunction>();
+    ZT_STATUS st = guarded([&]() -> ZT_STATUS {
+        try {
+            // Recovers the primes from (n, e, d), so the key works with CRT.
+            key->Initialize(n, e, d);
+            CryptoPP::AutoSeededRandomPool rng;
+            return key->Validate(rng, 1) ? kOk : kWrongData;
+        } catch (const CryptoPP::Exception&) {
+            return kWrongData;
+        }
+    });
+    if (st != kOk) return st;
+    return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
+        return storeKey(c, files, key, path);
+    });
+}
+
+ZT_STATUS ztOpen() {
+    return guarded([]() -> ZT_STATUS {
+        std::lock_guard<std::mutex> guard(g_state.mutex);
+        g_state.homeResolved = false;
+        return homeLocked().empty() ? kStoreError : kOk;
+    });
+}
+
+ZT_STATUS ztClose() {
+    return guarded([]() -> ZT_STATUS {
+        std::lock_guard<std::mutex> guard(g_state.mutex);
+        g_state.connections.clear();
+        g_state.keys.clear();
+        g_state.homeResolved = false;
+        return kOk;
+    });
+}
+
+}  // namespace
+}  // namespace zt
+
+#ifdef _WIN32
+#define ZT_EXPORT __declspec(dllexport)
+#else
+#define ZT_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" ZT_EXPORT ZT_STATUS GetFunctionList(CardFunctions* table) {
+    if (!table) return zt::kBadArguments;
+    std::memset(table, 0, sizeof(*table));
+    table->ZT_connect = zt::ztConnect;
+    table->ZT_disconnect = zt::ztDisconnect;
+    table->ZT_verifyPIN = zt::ztVerifyPIN;
+    table->ZT_changePIN = zt::ztChangePIN;
+    table->ZT_initPIN = zt::ztInitPIN;
+    table->ZT_writeObj = zt::ztWriteObj;
+    table->ZT_readObj = zt::ztReadObj;
+    table->ZT_addObj = zt::ztAddObj;
+    table->ZT_deleteObj = zt::ztDeleteObj;
+    table->ZT_getObjectTbl = zt::ztGetObjectTbl;
+    table->ZT_putObjectTbl = zt::ztPutObjectTbl;
+    table->ZT_applyPrivateKey = zt::ztApplyPrivateKey;
+    table->ZT_genKeyPair = zt::ztGenKeyPair;
+    table->ZT_getSlotList = zt::ztGetSlotList;
+    table->ZT_isInserted = zt::ztIsInserted;
+    table->ZT_getTokenInfo = zt::ztGetTokenInfo;
+    table->ZT_getPublicKey = zt::ztGetPublicKey;
+    table->ZT_putKeyPair = zt::ztPutKeyPair;
+    table->ZT_open = zt::ztOpen;
+    table->ZT_close = zt::ztClose;
+    return zt::kOk;
+}
