@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# NSS: the module is added to a scratch NSS database with modutil, and
+# certutil sees its token.
+source "$(dirname "$0")/common.sh"
+
+mkdir nssdb
+run certutil -N -d sql:nssdb --empty-password
+run modutil -dbdir sql:nssdb -add Quillon -libfile "$QUILLON_MODULE" -force
+run modutil -dbdir sql:nssdb -list Quillon
+expect "slots: 1 slot attached"
+expect "token: $LABEL"
+
+run certutil -U -d sql:nssdb
+expect "token: $LABEL"
+expect "Quillon"
+
+# A certificate stored on the token is listed by NSS.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -subj "/CN=nss test" \
+    -days 30 -outform DER -out cert.der 2>/dev/null
+run p11_user --write-object cert.der --type cert --id 07 --label "nss cert"
+echo "$USER_PIN" >pin.txt
+run certutil -L -d sql:nssdb -h "$LABEL" -f pin.txt
+expect "$LABEL:nss cert"
+pass "NSS sees the token"
