@@ -52,7 +52,7 @@ cd "$WORK"
 run() {
     echo "\$ $*"
     local out rc=0
-    out=$("$@" 2>&1) || rc=$?
+    out=$("$@" 2>&1 | tr -d '\0') || rc=$?
     [ -n "$out" ] && printf '%s\n' "$out"
     LAST_OUTPUT=$out
     if [ "$rc" -ne 0 ]; then
@@ -65,7 +65,7 @@ run() {
 run_fails() {
     echo "\$ $* (must fail)"
     local out rc=0
-    out=$("$@" 2>&1) || rc=$?
+    out=$("$@" 2>&1 | tr -d '\0') || rc=$?
     [ -n "$out" ] && printf '%s\n' "$out"
     LAST_OUTPUT=$out
     if [ "$rc" -eq 0 ]; then
@@ -107,3 +107,12 @@ generate_rsa_key() {  # id, label
 }
 
 pass() { echo "PASS: $*"; }
+
+# An RSA 2048 key pair made by OpenSSL and imported into the token (the
+# provider stores it with the card and makes the public key object too); the
+# PEM private key stays in $1.pem and the public key in $1.pub.pem.
+import_rsa_key() {  # name (file stem), id, label
+    openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1.pem" 2>/dev/null
+    openssl pkey -in "$1.pem" -pubout -out "$1.pub.pem"
+    run p11_user --write-object "$1.pem" --type privkey --id "$2" --label "$3"
+}

@@ -19,9 +19,11 @@ init = 0
 CNF
 export OPENSSL_CONF="$WORK/openssl.cnf"
 
-generate_rsa_key 06 "openssl key"
+# A key pair imported from OpenSSL: the engine must sign with the token's copy.
+import_rsa_key imported 06 "openssl key"
 run p11 --read-object --type pubkey --id 06 --output-file pub.der
 run openssl pkey -pubin -inform DER -in pub.der -out pub.pem
+cmp pub.pem imported.pub.pem
 
 printf 'signed by the token through OpenSSL\n' >data.txt
 KEY_URL="pkcs11:token=$(sed 's/ /%20/g' <<<"$LABEL");object=openssl%20key;type=private;pin-value=$USER_PIN"

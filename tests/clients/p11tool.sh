@@ -3,7 +3,7 @@
 # its public objects without a PIN and the private key after logging in.
 source "$(dirname "$0")/common.sh"
 
-generate_rsa_key 04 "gnutls key"
+import_rsa_key gnutls 04 "gnutls key"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -subj "/CN=p11tool test" \
     -days 30 -outform DER -out cert.der 2>/dev/null
 run p11_user --write-object cert.der --type cert --id 05 --label "gnutls cert"
