@@ -141,7 +141,7 @@ public:
         if (const std::string* t = o.get("--tries")) {
             char* end = nullptr;
             unsigned long v = std::strtoul(t->c_str(), &end, 10);
-            if (t->empty() || *end != '\0' || v < 1 || v > 15)
+            if (t->empty() || *end != '\0' || v < 1 || v > zt::kMaxPinTries)
                 return usageError("--tries must be a number from 1 to 15");
             tries = static_cast<unsigned>(v);
         }

@@ -4,8 +4,9 @@
 // Locking: g_state.mutex guards the connection table, the key cache and the
 // random generator, and is held through every per-card operation; inside it
 // the reader's file lock serialises the operation with other processes.
-// ZT_isInserted, ZT_getSlotList and ZT_getTokenInfo read single files that
-// are only ever replaced whole, so they take the mutex only to read the home.
+// g_state.homeMutex guards only the store location. ZT_isInserted,
+// ZT_getSlotList and ZT_getTokenInfo read single files that are only ever
+// replaced whole, so they never wait for a card operation.
 #include <cryptopp/osrng.h>
 #include <cryptopp/rsa.h>
 
@@ -45,9 +46,11 @@ struct CachedKey {
 };
 
 struct State {
-    std::mutex mutex;
+    std::mutex homeMutex;
     std::string home;  // resolved by ZT_open, or by the first call without it
     bool homeResolved = false;
+
+    std::mutex mutex;
     std::map<ZT_HANDLE, Connection> connections;
     ZT_HANDLE nextHandle = 1;
     std::map<std::string, CachedKey> keys;
@@ -56,18 +59,14 @@ struct State {
 
 State g_state;
 
-// Caller holds g_state.mutex.
-const std::string& homeLocked() {
-    if (!g_state.homeResolved) {
+// The store location; `reset` makes it be looked up again.
+std::string home(bool reset = false) {
+    std::lock_guard<std::mutex> guard(g_state.homeMutex);
+    if (reset || !g_state.homeResolved) {
         g_state.home = os::storeHome();
         g_state.homeResolved = true;
     }
     return g_state.home;
-}
-
-std::string home() {
-    std::lock_guard<std::mutex> guard(g_state.mutex);
-    return homeLocked();
 }
 
 // Length of a NUL-terminated text, or `limit` when no NUL comes before it.
@@ -139,7 +138,7 @@ ZT_STATUS withCard(ZT_HANDLE handle, F&& work) {
         auto it = g_state.connections.find(handle);
         if (it == g_state.connections.end()) return kBadHandle;
         Connection& connection = it->second;
-        CardFiles files(homeLocked(), connection.reader);
+        CardFiles files(home(), connection.reader);
         os::FileLock lock;
         if (!files.lock(lock)) return kNoCard;
         std::string insertion;
@@ -249,7 +248,7 @@ ZT_STATUS ztConnect(const char* readerName, ZT_HANDLE* handle) {
     if (!validReaderName(reader)) return kUnknownReader;
     return guarded([&]() -> ZT_STATUS {
         std::lock_guard<std::mutex> guard(g_state.mutex);
-        CardFiles files(homeLocked(), reader);
+        CardFiles files(home(), reader);
         Connection connection;
         switch (files.presence(&connection.insertion)) {
         case Presence::NoReader: return kUnknownReader;
@@ -567,9 +566,7 @@ ZT_STATUS ztPutKeyPair(ZT_HANDLE handle, OrlByteArray& modulus, OrlByteArray& pr
 
 ZT_STATUS ztOpen() {
     return guarded([]() -> ZT_STATUS {
-        std::lock_guard<std::mutex> guard(g_state.mutex);
-        g_state.homeResolved = false;
-        return homeLocked().empty() ? kStoreError : kOk;
+        return home(true).empty() ? kStoreError : kOk;
     });
 }
 
@@ -578,6 +575,7 @@ ZT_STATUS ztClose() {
         std::lock_guard<std::mutex> guard(g_state.mutex);
         g_state.connections.clear();
         g_state.keys.clear();
+        std::lock_guard<std::mutex> homeGuard(g_state.homeMutex);
         g_state.homeResolved = false;
         return kOk;
     });

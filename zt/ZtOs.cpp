@@ -7,6 +7,9 @@
 #include <cstring>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -332,7 +335,6 @@ std::vector<std::string> listDir(const std::string& path, bool folders) {
 bool fileStamp(const std::string& path, FileStamp& out) {
     WIN32_FILE_ATTRIBUTE_DATA a;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return false;
-    out.id = 0;
     out.size = (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
     out.modified = static_cast<int64_t>((static_cast<uint64_t>(a.ftLastWriteTime.dwHighDateTime)
                                          << 32) | a.ftLastWriteTime.dwLowDateTime);

@@ -72,7 +72,8 @@ bool getPin(const std::map<std::string, std::string>& f, const char* who, PinRec
     r.hash = hash->second;
     return parseUnsigned(f, (p + "_iterations").c_str(), r.iterations) && r.iterations > 0 &&
            parseUnsigned(f, (p + "_tries").c_str(), r.tries) &&
-           parseUnsigned(f, (p + "_max_tries").c_str(), r.maxTries) && r.tries <= r.maxTries;
+           parseUnsigned(f, (p + "_max_tries").c_str(), r.maxTries) && r.maxTries >= 1 &&
+           r.maxTries <= kMaxPinTries && r.tries <= r.maxTries;
 }
 }  // namespace
 

@@ -28,6 +28,7 @@
 namespace zt {
 
 constexpr unsigned kDefaultPinTries = 3;
+constexpr unsigned kMaxPinTries = 15;  // the count must fit the n of 0x63Cn
 constexpr size_t kMaxReaderName = 64;
 constexpr size_t kMaxPinLength = 255;
 constexpr size_t kMaxLabel = 32;
