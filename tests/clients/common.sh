@@ -12,7 +12,7 @@ set -euo pipefail
 
 READER="Quillon Virtual Reader 0"
 LABEL="Client Test"
-SERIAL="CT0001"
+SERIAL="QUILLONCLIENT001"  # 16 characters: fills its field, so URIs can name it
 USER_PIN="1234"
 SO_PIN="87654321"
 PY=/usr/bin/python3  # the interpreter that has PyKCS11
