@@ -6,6 +6,7 @@
 #include "CallFrame.h"
 #include "CardLibrary.h"
 #include "Log.h"
+#include "ReaderEvents.h"
 #include "SlotTables.h"
 #include "Startup.h"
 
@@ -111,6 +112,8 @@ CK_RV C_Finalize(CK_VOID_PTR pReserved) {
         logMessage("Finalize OK");
         return CKR_OK;
     });
+    // Outside the lock: the monitor thread may be waiting for it.
+    stopReaderMonitor();
     delete g_csSessionData;
     g_csSessionData = nullptr;
     logMessage("DeleteCriticalSection OK");

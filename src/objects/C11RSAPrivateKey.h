@@ -1,0 +1,44 @@
+// An RSA private key. For a key on the token the private components never
+// leave it: the key is used through its path, and only the public values are
+// fetched (loadPublicKey). An imported or session key may hold its components
+// in memory until the next reload.
+#ifndef QUILLON_OBJECTS_C11RSAPRIVATEKEY_H
+#define QUILLON_OBJECTS_C11RSAPRIVATEKEY_H
+
+#include "C11PrivateKey.h"
+#include "CCSPContainer.h"
+
+class C11RSAPrivateKey : public C11PrivateKey, public CCSPContainer {
+public:
+    explicit C11RSAPrivateKey(ZT_HANDLE hConnection);
+    C11RSAPrivateKey(ZT_HANDLE hConnection, CBufferedReader& reader);
+    ~C11RSAPrivateKey() override;
+
+    void serialize(OrlBufferedWriter& writer) override;
+    CK_RV write(OrlBufferedWriter& writer) override;
+    CK_RV getAttributes(CAttributeVector& attributes) override;
+    CK_RV setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attributes) override;
+    bool match(CAttributeVector& attributes) override;
+    // Needs modulus, public and private exponent: a key held on the token is
+    // never complete.
+    bool isComplete() override;
+
+    CK_RV loadPublicKey();
+    // Appends the modulus, loading it first when absent; failure CKR_DEVICE_ERROR.
+    CK_RV getModulus(OrlByteArray& out);
+    const OrlByteArray* modulus() const { return m_pblModulus.get(); }
+    const OrlByteArray* publicExponent() const { return m_pblPublicExponent.get(); }
+    const OrlByteArray* privateExponent() const { return m_pblPrivateExponent.get(); }
+
+private:
+    OwnedBytes m_pblModulus;
+    OwnedBytes m_pblPublicExponent;
+    OwnedBytes m_pblPrivateExponent;
+    OwnedBytes m_pblPrime1;
+    OwnedBytes m_pblPrime2;
+    OwnedBytes m_pblExponent1;
+    OwnedBytes m_pblExponent2;
+    OwnedBytes m_pblCoefficient;
+};
+
+#endif
