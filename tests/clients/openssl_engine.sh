@@ -21,7 +21,7 @@ export OPENSSL_CONF="$WORK/openssl.cnf"
 
 # A key pair imported from OpenSSL: the engine must sign with the token's copy.
 import_rsa_key imported 06 "openssl key"
-run p11 --read-object --type pubkey --id 06 --output-file pub.der
+run p11_user --read-object --type pubkey --id 06 --output-file pub.der
 run openssl pkey -pubin -inform DER -in pub.der -out pub.pem
 cmp pub.pem imported.pub.pem
 

@@ -1,9 +1,12 @@
 """PyKCS11 against the provider.
 
-road: the road of one request. A key pair is generated on the token in one
-session; a second session opens, logs in, finds the private key by its label,
-signs with CKM_SHA1_RSA_PKCS, verifies with the public key and closes.
+road: the road of one request over a key pair already on the token: a session
+opens, logs in, finds the private key by its label, signs with
+CKM_SHA1_RSA_PKCS, verifies with the public key and closes. The data and the
+signature are left in road.txt and road.sig for OpenSSL to check.
 aes: an AES-CBC encrypt/decrypt round trip with a generated session key.
+aes_vector: AES-128-CBC with a created session key gives the known answer of
+NIST SP 800-38A (F.2.1), and ECB agrees with it.
 
 Usage: pykcs11_clients.py MODULE USER_PIN road|aes
 """
@@ -39,40 +42,18 @@ print("token:", lib.getTokenInfo(slot).label.strip())
 
 
 def road():
-    rw = PyKCS11.CKF_SERIAL_SESSION | PyKCS11.CKF_RW_SESSION
-    setup = lib.openSession(slot, rw)
-    setup.login(PIN)
-    public_template = [
-        (PyKCS11.CKA_CLASS, PyKCS11.CKO_PUBLIC_KEY),
-        (PyKCS11.CKA_TOKEN, True),
-        (PyKCS11.CKA_MODULUS_BITS, 2048),
-        (PyKCS11.CKA_PUBLIC_EXPONENT, (0x01, 0x00, 0x01)),
-        (PyKCS11.CKA_VERIFY, True),
-        (PyKCS11.CKA_LABEL, "road key"),
-        (PyKCS11.CKA_ID, (0x42,)),
-    ]
-    private_template = [
-        (PyKCS11.CKA_CLASS, PyKCS11.CKO_PRIVATE_KEY),
-        (PyKCS11.CKA_TOKEN, True),
-        (PyKCS11.CKA_PRIVATE, True),
-        (PyKCS11.CKA_SIGN, True),
-        (PyKCS11.CKA_LABEL, "road key"),
-        (PyKCS11.CKA_ID, (0x42,)),
-    ]
-    setup.generateKeyPair(public_template, private_template)
-    setup.logout()
-    setup.closeSession()
-
+    # The key pair was imported into the token before (pykcs11.sh) with the
+    # label "road key" and the id 0x42.
     # 1. open
     session = lib.openSession(slot, PyKCS11.CKF_SERIAL_SESSION)
     info = session.getSessionInfo()
-    check(info.state == "CKS_RO_PUBLIC_SESSION", "a read-only public session")
+    check(info.state == PyKCS11.CKS_RO_PUBLIC_SESSION, "a read-only public session")
     # Private keys stay hidden until the user logs in.
     hidden = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PRIVATE_KEY)])
     check(hidden == [], "no private key visible before login")
     # 2. login
     session.login(PIN)
-    check(session.getSessionInfo().state == "CKS_RO_USER_FUNCTIONS", "logged in as user")
+    check(session.getSessionInfo().state == PyKCS11.CKS_RO_USER_FUNCTIONS, "logged in as user")
     # 3. find the private key
     keys = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PRIVATE_KEY),
                                 (PyKCS11.CKA_LABEL, "road key")])
@@ -90,6 +71,10 @@ def road():
     mechanism = PyKCS11.Mechanism(PyKCS11.CKM_SHA1_RSA_PKCS, None)
     signature = bytes(session.sign(private_key, data, mechanism))
     check(len(signature) == 256, "a 256-byte signature")
+    with open("road.txt", "wb") as f:
+        f.write(data)
+    with open("road.sig", "wb") as f:
+        f.write(signature)
     check(session.verify(publics[0], data, signature, mechanism), "the signature verifies")
     forged = bytes([signature[0] ^ 1]) + signature[1:]
     check(not session.verify(publics[0], data, forged, mechanism),
@@ -136,5 +121,31 @@ def aes():
     again.closeSession()
 
 
-{"road": road, "aes": aes}[CASE]()
+def aes_vector():
+    session = lib.openSession(slot, PyKCS11.CKF_SERIAL_SESSION)
+    key = session.createObject([
+        (PyKCS11.CKA_CLASS, PyKCS11.CKO_SECRET_KEY),
+        (PyKCS11.CKA_KEY_TYPE, PyKCS11.CKK_AES),
+        (PyKCS11.CKA_TOKEN, False),
+        (PyKCS11.CKA_VALUE, bytes.fromhex("2b7e151628aed2a6abf7158809cf4f3c")),
+        (PyKCS11.CKA_ENCRYPT, True),
+        (PyKCS11.CKA_DECRYPT, True),
+    ])
+    iv = bytes.fromhex("000102030405060708090a0b0c0d0e0f")
+    plain = bytes.fromhex("6bc1bee22e409f96e93d7e117393172a" "ae2d8a571e03ac9c9eb76fac45af8e51"
+                          "30c81c46a35ce411e5fbc1191a0a52ef" "f69f2445df4f9b17ad2b417be66c3710")
+    known = bytes.fromhex("7649abac8119b246cee98e9b12e9197d" "5086cb9b507219ee95db113a917678b2"
+                          "73bed6b8e3c1743b7116e69e22229516" "3ff1caa1681fac09120eca307586e1a7")
+    mechanism = PyKCS11.Mechanism(PyKCS11.CKM_AES_CBC, iv)
+    check(bytes(session.encrypt(key, plain, mechanism)) == known, "AES-128-CBC known answer")
+    check(bytes(session.decrypt(key, known, mechanism)) == plain, "AES-128-CBC decryption")
+    # ECB over the same key: each block alone, so the first block equals the
+    # CBC output of the first block XOR the IV fed in as plaintext.
+    first = bytes(a ^ b for a, b in zip(plain[:16], iv))
+    ecb = PyKCS11.Mechanism(PyKCS11.CKM_AES_ECB, None)
+    check(bytes(session.encrypt(key, first, ecb)) == known[:16], "AES-128-ECB agrees with CBC")
+    session.closeSession()
+
+
+{"road": road, "aes": aes, "aes_vector": aes_vector}[CASE]()
 print("PASS:", CASE)
