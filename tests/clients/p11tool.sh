@@ -25,8 +25,7 @@ run p11_user --write-object cert.der --type cert --id 05 --label "gnutls cert"
 
 run p11tool --provider "$QUILLON_MODULE" --list-all "$TOKEN_URL"
 expect "gnutls cert"
-# An imported key pair takes CKA_PRIVATE from the private key's template, so
-# both keys are hidden until the user logs in.
+expect "Type: Public key (RSA-2048)"
 expect_not "Type: Private key"
 
 run p11tool --provider "$QUILLON_MODULE" --login --list-all "$TOKEN_URL"
