@@ -93,6 +93,12 @@ bool validPin(const std::string& pin) { return !pin.empty() && pin.size() <= zt:
 
 std::string quoteName(const std::string& name) { return "'" + name + "'"; }
 
+// Waits for the reader's lock: kExitOk, or the exit status of a missing reader.
+int lockReader(const zt::CardFiles& files, const std::string& name, zt::os::FileLock& lock) {
+    if (!zt::validReaderName(name) || !files.lock(lock)) return failure("no reader " + quoteName(name));
+    return kExitOk;
+}
+
 class Admin {
 public:
     explicit Admin(std::string home) : m_home(std::move(home)) {}
@@ -114,8 +120,7 @@ public:
     int readerDelete(const std::string& name) {
         zt::CardFiles files(m_home, name);
         zt::os::FileLock lock;
-        if (!zt::validReaderName(name) || !files.lock(lock))
-            return failure("no reader " + quoteName(name));
+        if (int rc = lockReader(files, name, lock)) return rc;
         // Pull the card out first, so that open connections see it gone.
         files.pullOut();
         if (!zt::os::removeTree(files.readerDir()))
@@ -152,8 +157,7 @@ public:
 
         zt::CardFiles files(m_home, reader);
         zt::os::FileLock lock;
-        if (!zt::validReaderName(reader) || !files.lock(lock))
-            return failure("no reader " + quoteName(reader));
+        if (int rc = lockReader(files, reader, lock)) return rc;
         switch (files.presence()) {
         case zt::Presence::Inserted:
             return failure("reader " + quoteName(reader) + " already holds a card");
@@ -172,8 +176,7 @@ public:
     int cardMove(const std::string& reader, bool insert) {
         zt::CardFiles files(m_home, reader);
         zt::os::FileLock lock;
-        if (!zt::validReaderName(reader) || !files.lock(lock))
-            return failure("no reader " + quoteName(reader));
+        if (int rc = lockReader(files, reader, lock)) return rc;
         zt::Presence p = files.presence();
         if (p == zt::Presence::NoCard) return failure("reader " + quoteName(reader) + " has no card");
         if (insert) {
@@ -191,12 +194,10 @@ public:
     int cardDelete(const std::string& reader) {
         zt::CardFiles files(m_home, reader);
         zt::os::FileLock lock;
-        if (!zt::validReaderName(reader) || !files.lock(lock))
-            return failure("no reader " + quoteName(reader));
+        if (int rc = lockReader(files, reader, lock)) return rc;
         if (files.presence() == zt::Presence::NoCard)
             return failure("reader " + quoteName(reader) + " has no card");
-        if (!files.pullOut() || !zt::os::removeTree(files.cardDir()))
-            return failure("cannot delete the card");
+        if (!files.destroyCard()) return failure("cannot delete the card");
         std::printf("card of reader %s deleted\n", quoteName(reader).c_str());
         return kExitOk;
     }
@@ -209,8 +210,7 @@ public:
             return usageError("a PIN must be 1 to 255 characters");
         zt::CardFiles files(m_home, reader);
         zt::os::FileLock lock;
-        if (!zt::validReaderName(reader) || !files.lock(lock))
-            return failure("no reader " + quoteName(reader));
+        if (int rc = lockReader(files, reader, lock)) return rc;
         zt::Pins pins;
         if (files.presence() == zt::Presence::NoCard)
             return failure("reader " + quoteName(reader) + " has no card");

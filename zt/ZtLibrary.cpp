@@ -85,6 +85,11 @@ bool textArgument(const char* text, size_t max, std::string& out) {
     return true;
 }
 
+// PINs are 1 to 255 bytes; a null PIN is refused.
+bool pinArgument(const char* pin, std::string& out) {
+    return textArgument(pin, kMaxPinLength, out) && !out.empty();
+}
+
 bool pathArgument(const char* path, std::string& out) {
     return textArgument(path, kCardPathSize - 1, out);
 }
@@ -105,8 +110,9 @@ bool isPrivateClass(uint32_t accessClass) {
     return accessClass == kAccessPrivateData || accessClass == kAccessSecretKey;
 }
 
-void writePath(char* buffer, const std::string& path) {
-    std::snprintf(buffer, kCardPathSize, "%s", path.c_str());
+// Copies a text into a caller's 256-byte buffer, cut to fit with its terminator.
+void writeText(char* buffer, const std::string& text) {
+    std::snprintf(buffer, kCardPathSize, "%s", text.c_str());
 }
 
 void appendBytes(OrlByteArray& out, const std::string& bytes) {
@@ -227,7 +233,7 @@ ZT_STATUS storeKey(const Connection& connection, const CardFiles& files,
         if (g_state.keys.size() >= kMaxCachedKeys) g_state.keys.clear();
         g_state.keys[cacheKey(connection, files, name)] = CachedKey{stamp, key};
     }
-    writePath(path, name);
+    writeText(path, name);
     return kOk;
 }
 
@@ -272,7 +278,7 @@ ZT_STATUS ztDisconnect(ZT_HANDLE handle) {
 
 ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
     std::string text;
-    if (!textArgument(pin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    if (!pinArgument(pin, text)) return kBadArguments;
     bool so = userType == kSecurityOfficer;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         Pins pins;
@@ -297,7 +303,7 @@ ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
 
 ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
     std::string text;
-    if (!textArgument(newPin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    if (!pinArgument(newPin, text)) return kBadArguments;
     bool so = userType == kSecurityOfficer;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         Pins pins;
@@ -312,7 +318,7 @@ ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
 
 ZT_STATUS ztInitPIN(ZT_HANDLE handle, const char* newPin) {
     std::string text;
-    if (!textArgument(newPin, kMaxPinLength, text) || text.empty()) return kBadArguments;
+    if (!pinArgument(newPin, text)) return kBadArguments;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         if (!c.soVerified) return kNotVerified;
         Pins pins;
@@ -377,7 +383,7 @@ ZT_STATUS ztAddObj(ZT_HANDLE handle, OrlByteArray& data, uint32_t accessClass, c
         Value value;
         value.accessClass = accessClass;
         ZT_STATUS st = saveValue(files, name, value);
-        if (st == kOk) writePath(path, name);
+        if (st == kOk) writeText(path, name);
         return st;
     });
 }
@@ -512,10 +518,10 @@ ZT_STATUS ztGetTokenInfo(const char* readerName, char* serialNumber, char* label
         if (st != kOk) return st;
         TokenInfo info;
         if (!files.loadInfo(info)) return kStoreError;
-        writePath(serialNumber, info.serial);
-        writePath(label, info.label);
-        writePath(manufacturer, info.manufacturer);
-        writePath(model, info.model);
+        writeText(serialNumber, info.serial);
+        writeText(label, info.label);
+        writeText(manufacturer, info.manufacturer);
+        writeText(model, info.model);
         return kOk;
     });
 }

@@ -228,6 +228,7 @@ bool CardFiles::createCard(const TokenInfo& info, const Pins& pins) const {
     // Built under a temporary name and renamed in: a crash leaves no half card.
     std::string building = os::join(m_reader, "card.new");
     os::removeTree(building);
+    os::removeTree(os::join(m_reader, "card.deleted"));
     CardFiles temp(*this);
     temp.m_card = building;
     std::map<std::string, std::string> counters{{"value", "1"}, {"key", "1"}};
@@ -238,6 +239,14 @@ bool CardFiles::createCard(const TokenInfo& info, const Pins& pins) const {
               os::renamePath(building, m_card);
     if (!ok) os::removeTree(building);
     return ok;
+}
+
+bool CardFiles::destroyCard() const {
+    std::string aside = os::join(m_reader, "card.deleted");
+    os::removeTree(aside);
+    if (!pullOut()) return false;
+    if (os::isDir(m_card) && !os::renamePath(m_card, aside)) return false;
+    return os::removeTree(aside);
 }
 
 }  // namespace zt

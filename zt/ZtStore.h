@@ -79,7 +79,6 @@ public:
     CardFiles(const std::string& home, const std::string& reader);
 
     const std::string& readerDir() const { return m_reader; }
-    const std::string& cardDir() const { return m_card; }
     std::string valuePath(const std::string& name) const;
     std::string keyPath(const std::string& name) const;
     std::string directoryPath() const;
@@ -101,6 +100,9 @@ public:
 
     // Builds a blank card beside the reader and moves it in place.
     bool createCard(const TokenInfo& info, const Pins& pins) const;
+    // Pulls the card out and moves its folder aside before deleting it, so
+    // that a crash never leaves half a card in place.
+    bool destroyCard() const;
 
 private:
     std::string m_reader;

@@ -34,11 +34,8 @@ private:
     OwnedBytes m_pblModulus;
     OwnedBytes m_pblPublicExponent;
     OwnedBytes m_pblPrivateExponent;
-    OwnedBytes m_pblPrime1;
-    OwnedBytes m_pblPrime2;
-    OwnedBytes m_pblExponent1;
-    OwnedBytes m_pblExponent2;
-    OwnedBytes m_pblCoefficient;
+    // The primes, prime exponents and coefficient are never kept: a template's
+    // values for them are accepted and discarded, and they are never answered.
 };
 
 #endif

@@ -74,9 +74,13 @@ CK_RV CSession::close() {
     return CKR_OK;
 }
 
-// The objects this session created leave the slot's object table with it.
-// The table offers no removal by handle yet, so only the list is emptied.
+// The objects this session created leave the slot's object table with it,
+// in creation order; a handle no longer in the table is skipped.
 void CSession::deleteSessionObjects() {
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    for (uint32_t i = 0; i < m_sessionObjects.size(); ++i) {
+        table.removeObject(m_sessionObjects.elementAt(i));
+    }
     m_sessionObjects.removeAll();
 }
 

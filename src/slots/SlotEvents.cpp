@@ -22,14 +22,8 @@ bool slotEventPass(CK_SLOT_ID* slot) {
     CardFunctions* card = cardFunctions();
     if (!card) return false;
 
-    g_readerNames.removeAllElements();
-    uint32_t status = card->ZT_getSlotList(g_readerNames);
+    uint32_t status = refreshSlotTable();  // g_slotState is left as it was
     if (status != 0) logError("->e<- ZT_getSlotList: %x ", status);
-    g_slotTable.removeAll();
-    for (unsigned i = 0; i < g_readerNames.size(); ++i) {
-        g_slotTable.put(static_cast<int>(slotIdFromReaderName(g_readerNames[i])),
-                        static_cast<int>(i));
-    }
 
     // New readers. Looked for on every pass: comparing only counts misses a
     // reader that appears while another vanishes.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CSession.h"
+#include "C11Data.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 
@@ -145,6 +146,24 @@ TEST_F(SessionData, NoCardMeansNoStateAndTheThrownCode) {
         EXPECT_EQ(code, CKR_GENERAL_ERROR);
     }
     EXPECT_EQ(s_card.connects, 0);
+}
+
+TEST_F(SessionData, CloseDeletesOnlyTheSessionsOwnObjects) {
+    CSession mine(m_slot, kReader, CKF_SERIAL_SESSION);
+    CSession other(m_slot, kReader, CKF_SERIAL_SESSION);
+    CObjectTable& table = mine.sessionData()->m_objectTable;
+    table.put(7, new C11Data(0x100));
+    table.put(8, new C11Data(0x100));
+    table.put(9, new C11Data(0x100));
+    mine.m_sessionObjects.addElement(7);
+    mine.m_sessionObjects.addElement(12);  // destroyed meanwhile: skipped
+    mine.m_sessionObjects.addElement(9);
+    other.m_sessionObjects.addElement(8);
+    EXPECT_EQ(mine.close(), CKR_OK);
+    EXPECT_TRUE(mine.m_sessionObjects.isEmpty());
+    EXPECT_FALSE(table.containsKey(7));
+    EXPECT_FALSE(table.containsKey(9));
+    EXPECT_TRUE(table.containsKey(8));
 }
 
 }  // namespace

@@ -165,5 +165,26 @@ TEST_F(ZtAdmin, ReaderDeleteRemovesItFromTheList) {
     EXPECT_FALSE(std::filesystem::exists(home_ + "/readers/Reader A"));
 }
 
+// What a killed zt-admin leaves beside a card (a half-built new card, a card
+// moved aside for deletion) is not a card and does not block the next one.
+TEST_F(ZtAdmin, LeftoversOfAKilledAdminAreCleanedUp) {
+    namespace fs = std::filesystem;
+    std::string reader = home_ + "/readers/R2";
+    ASSERT_EQ(0, admin(home_, {"reader", "add", "R2"}));
+    fs::create_directories(reader + "/card.new/values");
+    fs::create_directories(reader + "/card.deleted/keys");
+    EXPECT_NE(0u, zt().ZT_isInserted("R2"));
+    std::string out;
+    ASSERT_EQ(0, admin(home_, {"list"}, &out));
+    EXPECT_TRUE(contains(out, "R2: no card")) << out;
+    ASSERT_EQ(0, admin(home_, {"card", "new", "R2"}, &out)) << out;
+    EXPECT_FALSE(fs::exists(reader + "/card.new"));
+    EXPECT_FALSE(fs::exists(reader + "/card.deleted"));
+    EXPECT_ZT(0, zt().ZT_isInserted("R2"));
+    ASSERT_EQ(0, admin(home_, {"card", "delete", "R2"}, &out)) << out;
+    EXPECT_FALSE(fs::exists(reader + "/card"));
+    EXPECT_FALSE(fs::exists(reader + "/card.deleted"));
+}
+
 }  // namespace
 }  // namespace zttest

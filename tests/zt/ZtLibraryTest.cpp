@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "OrlStringVector.h"
@@ -387,15 +389,29 @@ TEST_F(ZtLibrary, KeySizesAndExponentsOutsideTheRangeAreRefused) {
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 1023, nullptr, path));
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 4097, nullptr, path));
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 0xFFFFFFFFu, nullptr, path));
-    OrlByteArray even = bytes("\x01\x00\x00");
+    OrlByteArray even = bytes(std::string("\x01\x00\x00", 3));  // 65536
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 1024, &even, path));
     OrlByteArray one = bytes("\x01");
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 1024, &one, path));
     EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 1024, nullptr, nullptr));
     // An empty exponent means 65537.
     OrlByteArray empty;
-    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 1024, &empty, path));
-    EXPECT_EQ(CryptoPP::Integer(65537), publicKeyOf(handle_, path).GetPublicExponent());
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 2048, &empty, path));
+    CryptoPP::RSAFunction pub = publicKeyOf(handle_, path);
+    EXPECT_EQ(CryptoPP::Integer(65537), pub.GetPublicExponent());
+    EXPECT_EQ(2048u, pub.GetModulus().BitCount());
+}
+
+TEST_F(ZtLibrary, LargestKeySizeSigns) {
+    verifyUser(handle_);
+    char path[kCardPathSize];
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 4096, nullptr, path));
+    CryptoPP::RSAFunction pub = publicKeyOf(handle_, path);
+    ASSERT_EQ(4096u, pub.GetModulus().BitCount());
+    std::string em = type1Block("digest", 512);
+    OrlByteArray in = bytes(em), sig;
+    ASSERT_ZT(0, zt().ZT_applyPrivateKey(handle_, path, kPrivateKeyRaw, in, sig));
+    EXPECT_EQ(em, encode(pub.ApplyFunction(CryptoPP::Integer(sig.getContent(), sig.getLength())), 512));
 }
 
 TEST_F(ZtLibrary, KeyPairDeletionNeedsThePinAndFreesThePath) {
@@ -556,6 +572,88 @@ TEST_F(ZtLibrary, EverythingSurvivesCloseAndOpen) {
     ASSERT_ZT(0, zt().ZT_getPublicKey(handle_, keyPath, out));
     EXPECT_EQ(text(pubBefore), text(out));
     EXPECT_ZT(0x63C1, zt().ZT_verifyPIN(handle_, kSo, "bad"));
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A damaged store answers statuses; it never crashes the caller or passes
+// for a wrong PIN.
+TEST_F(ZtLibrary, DamagedFilesAnswerAStatus) {
+    std::string card = home_ + "/readers/Reader A/card/";
+    verifyUser(handle_);
+    OrlByteArray empty, out;
+    char value[kCardPathSize], key[kCardPathSize];
+    ASSERT_ZT(0, zt().ZT_addObj(handle_, empty, kAccessPublicData, value));
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 1024, nullptr, key));
+
+    writeFile(card + "values/" + value, "");
+    uint32_t st = zt().ZT_readObj(handle_, value, kAccessPublicData, out);
+    EXPECT_NE(0u, st);
+    EXPECT_NE(7u, st & 0xFFFFu);
+    writeFile(card + "values/" + value, std::string("\x09\x01", 2) + "data");  // access class 9
+    EXPECT_NE(0u, zt().ZT_readObj(handle_, value, kAccessPublicData, out));
+    EXPECT_EQ(0u, out.getLength());
+
+    writeFile(card + "keys/" + key, "not DER at all");
+    EXPECT_NE(0u, zt().ZT_getPublicKey(handle_, key, out));
+    OrlByteArray block(128), sig;
+    EXPECT_NE(0u, zt().ZT_applyPrivateKey(handle_, key, kPrivateKeyRaw, block, sig));
+
+    std::string pins = readFile(card + "pins");
+    writeFile(card + "pins", pins.substr(0, pins.size() / 2));
+    st = zt().ZT_verifyPIN(handle_, 1, "1234");
+    EXPECT_NE(0u, st);
+    EXPECT_NE(0x63C0u, st & 0xFFF0u);
+    writeFile(card + "pins", pins);
+    EXPECT_ZT(0, zt().ZT_verifyPIN(handle_, 1, "1234"));
+
+    writeFile(card + "counters", "value=x\n");
+    EXPECT_NE(0u, zt().ZT_addObj(handle_, empty, kAccessPublicData, value));
+    EXPECT_NE(0u, zt().ZT_genKeyPair(handle_, 1024, nullptr, key));
+}
+
+// Parsed keys are cached, but a key file changed or removed behind the
+// library's back (by another process) is noticed.
+TEST_F(ZtLibrary, KeyCacheFollowsTheStore) {
+    verifyUser(handle_);
+    char first[kCardPathSize], second[kCardPathSize];
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 1024, nullptr, first));
+    ASSERT_ZT(0, zt().ZT_genKeyPair(handle_, 1040, nullptr, second));
+    EXPECT_EQ(1024u, publicKeyOf(handle_, first).GetModulus().BitCount());
+    OrlByteArray block(128), sig;
+    ASSERT_ZT(0, zt().ZT_applyPrivateKey(handle_, first, kPrivateKeyRaw, block, sig));
+
+    std::string keys = home_ + "/readers/Reader A/card/keys/";
+    std::filesystem::copy_file(keys + second, keys + "tmp-copy");
+    std::filesystem::rename(keys + "tmp-copy", keys + first);
+    EXPECT_EQ(1040u, publicKeyOf(handle_, first).GetModulus().BitCount());
+    std::filesystem::remove(keys + first);
+    OrlByteArray out;
+    EXPECT_NE(0u, zt().ZT_getPublicKey(handle_, first, out));
+    EXPECT_NE(0u, zt().ZT_applyPrivateKey(handle_, first, kPrivateKeyRaw, block, sig));
+}
+
+// Leftovers of a crash beside the files are never taken for values.
+TEST_F(ZtLibrary, LeftoverTemporaryFilesAreIgnored) {
+    OrlByteArray empty, out;
+    char value[kCardPathSize];
+    ASSERT_ZT(0, zt().ZT_addObj(handle_, empty, kAccessPublicData, value));
+    std::string values = home_ + "/readers/Reader A/card/values/";
+    std::string leftover = std::string(value) + ".tmp.123.0";
+    writeFile(values + leftover, std::string("\x00\x01", 2) + "torn");
+    EXPECT_NE(0u, zt().ZT_readObj(handle_, leftover.c_str(), kAccessPublicData, out));
+    uint32_t st = zt().ZT_readObj(handle_, value, kAccessPublicData, out);
+    EXPECT_EQ(7u, st & 0xFFFFu) << hex(st);
+    writeFile(home_ + "/readers/Reader A/card/directory.tmp.1.1", "torn");
+    st = zt().ZT_getObjectTbl(handle_, out);
+    EXPECT_EQ(9u, st & 0xFFFFu) << hex(st);
 }
 
 }  // namespace
