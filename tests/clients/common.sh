@@ -13,8 +13,12 @@ set -euo pipefail
 READER="Quillon Virtual Reader 0"
 LABEL="Client Test"
 SERIAL="QUILLONCLIENT001"  # 16 characters: fills its field, so URIs can name it
-USER_PIN="1234"
-SO_PIN="87654321"
+# Letters that never occur in the log's hexadecimal dumps, so that the check
+# below can tell a leaked PIN from chance.
+USER_PIN="qPin"
+NEW_PIN="nPin"
+WRONG_PIN="wPin"
+SO_PIN="soSecret"
 PY=/usr/bin/python3  # the interpreter that has PyKCS11
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -28,8 +32,24 @@ loglevel=1
 ckilogfile=$QUILLON_LOG
 CONF
 
+# The provider's log must never hold a PIN, as text or as hexadecimal.
+check_log_has_no_pin() {
+    local pin hex
+    [ -f "$QUILLON_LOG" ] || return 0
+    for pin in "$USER_PIN" "$NEW_PIN" "$WRONG_PIN" "$SO_PIN"; do
+        hex=$(printf '%s' "$pin" | od -An -tx1 | tr -d ' \n')
+        if grep -qiF -e "$pin" -e "$hex" "$QUILLON_LOG"; then
+            echo "the provider log holds the PIN $pin"
+            return 1
+        fi
+    done
+}
+
 on_exit() {
     local rc=$?
+    if [ "$rc" -eq 0 ]; then
+        check_log_has_no_pin || rc=1
+    fi
     if [ "$rc" -ne 0 ]; then
         echo "FAILED (exit $rc)"
         if [ -s "$QUILLON_LOG" ]; then

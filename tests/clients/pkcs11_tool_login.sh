@@ -6,16 +6,16 @@ source "$(dirname "$0")/common.sh"
 
 run p11 --login --pin "$USER_PIN" --generate-random 16 --output-file random.bin
 
-run_fails p11 --login --pin 9999 --generate-random 16 --output-file random.bin
+run_fails p11 --login --pin "$WRONG_PIN" --generate-random 16 --output-file random.bin
 expect "CKR_PIN_INCORRECT"
 # The wrong try was counted and a good PIN resets the counter.
 run p11 --login --pin "$USER_PIN" --generate-random 16 --output-file random.bin
 
 # pkcs11-tool leaves after --change-pin without C_Finalize: the provider's
 # unload hook finalises, and the card library must still be whole then.
-run p11 --change-pin --pin "$USER_PIN" --new-pin 5678
+run p11 --change-pin --pin "$USER_PIN" --new-pin "$NEW_PIN"
 expect "PIN successfully changed"
-run p11 --login --pin 5678 --generate-random 16 --output-file random.bin
+run p11 --login --pin "$NEW_PIN" --generate-random 16 --output-file random.bin
 run_fails p11 --login --pin "$USER_PIN" --generate-random 16 --output-file random.bin
 expect "CKR_PIN_INCORRECT"
 
