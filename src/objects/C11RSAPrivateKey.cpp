@@ -40,6 +40,20 @@ CK_RV C11RSAPrivateKey::getModulus(OrlByteArray& out) {
     return CKR_OK;
 }
 
+namespace {
+void wipeAndDrop(OwnedBytes& value) {
+    if (value) {
+        volatile unsigned char* p = value->getContent();
+        for (unsigned long i = 0; i < value->getLength(); ++i) p[i] = 0;
+    }
+    value.reset();
+}
+}  // namespace
+
+void C11RSAPrivateKey::dropPrivateComponents() {
+    wipeAndDrop(m_pblPrivateExponent);
+}
+
 void C11RSAPrivateKey::serialize(OrlBufferedWriter& writer) {
     C11PrivateKey::serialize(writer);
     CCSPContainer::serialize(writer);

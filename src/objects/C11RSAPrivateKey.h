@@ -29,6 +29,9 @@ public:
     const OrlByteArray* modulus() const { return m_pblModulus.get(); }
     const OrlByteArray* publicExponent() const { return m_pblPublicExponent.get(); }
     const OrlByteArray* privateExponent() const { return m_pblPrivateExponent.get(); }
+    // Once the token holds the key: the private components leave memory, and the
+    // key answers them as sensitive from then on.
+    void dropPrivateComponents();
 
 private:
     OwnedBytes m_pblModulus;

@@ -82,7 +82,25 @@ std::string hexOf(const CK_ATTRIBUTE& a) {
     return bytes.toHexString(static_cast<int>(kHexBytes));
 }
 
-void logEntry(const CK_ATTRIBUTE& a) {
+// Key material never reaches the log: the private components always, and a
+// value unless the template says it belongs to a data object or certificate.
+bool isSecret(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
+    switch (a.type) {
+        case CKA_PRIVATE_EXPONENT:
+        case CKA_PRIME_1:
+        case CKA_PRIME_2:
+        case CKA_EXPONENT_1:
+        case CKA_EXPONENT_2:
+        case CKA_COEFFICIENT:
+            return true;
+        case CKA_VALUE:
+            return templateClass != CKO_DATA && templateClass != CKO_CERTIFICATE;
+        default:
+            return false;
+    }
+}
+
+void logEntry(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
     int len = static_cast<int>(a.ulValueLen);
     if (!a.pValue || a.ulValueLen == static_cast<CK_ULONG>(-1)) {
         logMessage("type: %lx, valuelen: (%d), value: NULL", static_cast<unsigned long>(a.type),
@@ -90,6 +108,10 @@ void logEntry(const CK_ATTRIBUTE& a) {
         return;
     }
     const Known* k = lookup(a.type);
+    if (k && isSecret(a, templateClass)) {
+        logMessage("type: %s valuelen: (%d), value: (not logged)", k->name, len);
+        return;
+    }
     if (!k) {
         logMessage("type: UNKNOWN (%lX) valuelen: (%d), value: %s",
                    static_cast<unsigned long>(a.type), len, hexOf(a).c_str());
@@ -119,12 +141,13 @@ void logEntry(const CK_ATTRIBUTE& a) {
 CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
     if (!loggingEnabled()) return CKR_OK;
     logMessage("Template count: %d", static_cast<int>(ulCount));
+    CK_ULONG templateClass = classFromTemplate(pTemplate, ulCount);
     for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i) {
         try {
             logMessage("pTemplate[i].ulValueLen %x %d",
                        static_cast<unsigned>(pTemplate[i].ulValueLen),
                        static_cast<int>(pTemplate[i].ulValueLen));
-            logEntry(pTemplate[i]);
+            logEntry(pTemplate[i], templateClass);
         } catch (...) {
             logMessage("Exception:: index: (%d)", static_cast<int>(i));
         }

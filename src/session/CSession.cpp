@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "C11Object.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
@@ -74,12 +75,19 @@ CK_RV CSession::close() {
     return CKR_OK;
 }
 
-// The objects this session created leave the slot's object table with it,
-// in creation order; a handle no longer in the table is skipped.
+// The objects this session created leave the slot's object table with it
+// (those another session destroyed already are gone from the table).
 void CSession::deleteSessionObjects() {
-    CObjectTable& table = m_pSessionData->m_objectTable;
-    for (uint32_t i = 0; i < m_sessionObjects.size(); ++i) {
-        table.removeObject(m_sessionObjects.elementAt(i));
+    if (m_pSessionData) {
+        CObjectTable& table = m_pSessionData->m_objectTable;
+        for (uint32_t i = 0; i < m_sessionObjects.size(); ++i) {
+            unsigned long number = m_sessionObjects.elementAt(i);
+            C11Object* object = nullptr;
+            // A token object read since under the same number is not ours.
+            if (table.get(number, object) && object && !object->isToken()) {
+                table.removeObject(number);
+            }
+        }
     }
     m_sessionObjects.removeAll();
 }

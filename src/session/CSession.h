@@ -64,6 +64,21 @@ public:
     CK_RV setPIN(const char* oldPin, const char* newPin);
     CK_RV initPIN(const char* pin);
 
+    // Object operations and object search (SessionObjects.cpp, SessionSearch.cpp).
+    // The slot's object table is shared by all its sessions; token objects are
+    // written to the card (the whole directory) before a change returns.
+    CK_RV loadObjects();
+    CK_RV writeObjects();
+    CK_RV createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE* phObject);
+    CK_RV loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE* phObject);
+    void clearDefaultContainers();
+    CK_RV deleteObject(CK_OBJECT_HANDLE hObject);
+    CK_RV getObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount);
+    CK_RV setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount);
+    CK_RV findInit(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount);
+    CK_RV find(CK_OBJECT_HANDLE* phObject, CK_ULONG ulMaxObjectCount, CK_ULONG* pulObjectCount);
+    CK_RV findFinal();
+
     // Operation kinds kept in m_ulOperation.
     enum : uint32_t {
         kOpNone = 0,

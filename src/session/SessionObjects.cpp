@@ -1,0 +1,493 @@
+// Object operations of a session: reading and writing the token's object
+// directory, creating, importing, destroying, reading and changing objects.
+// The slot's object table is shared by every session of the slot; token
+// objects reach the card (the whole directory) before a change returns.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "C11Data.h"
+#include "C11RSAPrivateKey.h"
+#include "C11RSAPublicKey.h"
+#include "C11SecretKey.h"
+#include "C11X509.h"
+#include "CSession.h"
+#include "CSessionData.h"
+#include "CardLibrary.h"
+#include "Log.h"
+#include "ObjectDirectory.h"
+
+namespace {
+
+constexpr unsigned kKeyPathSize = 256;
+
+C11Object* findObject(CObjectTable& table, CK_OBJECT_HANDLE hObject) {
+    unsigned long key = hObject;
+    C11Object* object = nullptr;
+    if (!table.get(key, object)) return nullptr;
+    return object;
+}
+
+// Whether an object of the table other than `except` keeps its value or key
+// pair at `path` (both halves of an RSA key pair share one).
+bool isPathShared(CObjectTable& table, const std::string& path, const C11Object* except) {
+    unsigned long key = 0;
+    C11Object* object = nullptr;
+    bool shared = false;
+    for (CObjectTable::Entry* e = table.getFirstEntry(); e;) {
+        e = table.getNextEntry(e, key, object);
+        if (object && object != except && object->getPath() && path == object->getPath()) {
+            shared = true;
+        }
+    }
+    return shared;
+}
+
+// Frees card storage the directory no longer names. Best effort: a failure
+// leaves unused storage behind, never a dangling object.
+void releaseStorage(ZT_HANDLE hConnection, const std::string& path) {
+    CardFunctions* card = cardFunctions();
+    if (path.empty() || !card || !card->ZT_deleteObj) return;
+    try {
+        ZT_STATUS status = card->ZT_deleteObj(hConnection, path.c_str());
+        if (status != 0) logError("<e> ZT_DeleteObj %X", status);
+    } catch (...) {
+        logError("<e> Unexpected Exception thrown by ZT_DeleteObj");
+    }
+}
+
+// The key path's leading decimal digits; 0 when there are none.
+CK_ULONG indexFromPath(const char* path) {
+    CK_ULONG index = 0;
+    for (const char* p = path; *p >= '0' && *p <= '9'; ++p) index = index * 10 + (*p - '0');
+    return index;
+}
+
+}  // namespace
+
+CK_RV CSession::loadObjects() {
+    logMessage("-> loadObjects");
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    if (!table.needsReload()) {
+        logMessage("reload not needed");
+        return CKR_OK;
+    }
+    try {
+        rv = readObjectDirectory(m_pSessionData->m_hConnection, table);
+    } catch (...) {
+        logError("<e> Unexpected Exception thrown by ZT_getObjectTbl");
+        return CKR_GENERAL_ERROR;
+    }
+    if (rv != CKR_OK) return rv;
+    logMessage("<- loadObjects");
+    return CKR_OK;
+}
+
+CK_RV CSession::writeObjects() {
+    logMessage("-> writeObjects");
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    try {
+        return writeObjectDirectory(m_pSessionData->m_hConnection, m_pSessionData->m_objectTable);
+    } catch (...) {
+        logError("<e> Unexpected Exception thrown by ZT_putObjectTbl");
+        return CKR_GENERAL_ERROR;
+    }
+}
+
+CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                             CK_OBJECT_HANDLE* phObject) {
+    logMessage("-> createObject");
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    rv = printTemplate(pTemplate, ulCount);
+    if (rv != CKR_OK) {
+        logError("<e> createObject::printTemplate (%lX", rv);
+        return rv;
+    }
+    CK_ULONG objectClass = classFromTemplate(pTemplate, ulCount);
+    if (objectClass == kClassUnset) {
+        logError("<e> BAD OBJECT CLASS");
+        return CKR_GENERAL_ERROR;
+    }
+    rv = loadObjects();
+    if (rv != CKR_OK) {
+        logError("<e> loadObjects returns: %lX", rv);
+        return rv;
+    }
+
+    ZT_HANDLE hConnection = m_pSessionData->m_hConnection;
+    C11Object* object = nullptr;
+    switch (objectClass) {
+        case CKO_DATA:
+            logMessage("createObject::CKO_DATA");
+            object = new C11Data(hConnection);
+            break;
+        case CKO_CERTIFICATE:
+            logMessage("createObject::CKO_CERTIFICATE");
+            object = new C11X509(hConnection);
+            break;
+        case CKO_PUBLIC_KEY:
+            logMessage("createObject::CKO_PUBLICKEY");
+            object = new C11RSAPublicKey(hConnection);
+            break;
+        case CKO_PRIVATE_KEY:
+            logMessage("createObject::CKO_PRIVATE_KEY");
+            return loadPrivateKey(pTemplate, ulCount, phObject);
+        case CKO_SECRET_KEY:
+            logMessage("createObject::CKO_SECRET_KEY");
+            object = new C11SecretKey(hConnection);
+            break;
+        default:
+            logMessage("createObject::Object not supported (%lX)", objectClass);
+            return CKR_TEMPLATE_INCONSISTENT;
+    }
+
+    CAttributeVector attributes;
+    fillAttributeVector(attributes, pTemplate, ulCount);
+    rv = object->setAttributes(CK_TRUE, attributes);
+    if (rv != CKR_OK) {
+        logError("<e> Error createObject::setAttributes (%lX", rv);
+        delete object;
+        return rv;
+    }
+    // Entries left are attributes no class of the object knows: ignored.
+    if (object->isToken() && (m_ulFlags & CKF_RW_SESSION) == 0) {
+        logMessage("->e<- CKR_SESSION_READ_ONLY");
+        delete object;
+        return CKR_SESSION_READ_ONLY;
+    }
+    if (object->isToken() && object->getClass() == CKO_PUBLIC_KEY) {
+        delete object;
+        logError("<e> Error CKO_PUBLIC_KEY token");
+        return CKR_TEMPLATE_INCONSISTENT;
+    }
+
+    CK_OBJECT_HANDLE handle = object->getHandle();
+    *phObject = handle;
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    table.put(handle, object);
+    if (object->isToken()) {
+        rv = writeObjects();
+        if (rv != CKR_OK) {
+            logError("<e> Error writeObjects %lX", rv);
+            // The directory on the card is unchanged: the object leaves the
+            // table, and a value already stored for it leaves the card.
+            std::string path = object->getPath() ? object->getPath() : "";
+            table.removeObject(handle);
+            releaseStorage(hConnection, path);
+            return rv;
+        }
+    } else {
+        // The vector grows one element at a time; doubling keeps creation linear.
+        if (m_sessionObjects.size() == m_sessionObjects.capacity()) {
+            m_sessionObjects.ensureCapacity(2 * m_sessionObjects.capacity());
+        }
+        m_sessionObjects.addElement(static_cast<uint32_t>(handle));
+    }
+    logMessage("<- createObject %lX", rv);
+    return rv;
+}
+
+void CSession::clearDefaultContainers() {
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    unsigned long key = 0;
+    C11Object* object = nullptr;
+    for (CObjectTable::Entry* e = table.getFirstEntry(); e;) {
+        e = table.getNextEntry(e, key, object);
+        if (!object) continue;
+        if (object->getClass() != CKO_PUBLIC_KEY && object->getClass() != CKO_PRIVATE_KEY) {
+            continue;
+        }
+        if (CCSPContainer* container = dynamic_cast<CCSPContainer*>(object)) {
+            container->setDefaultContainer(0);
+        }
+    }
+}
+
+CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                               CK_OBJECT_HANDLE* phObject) {
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    logMessage("-> loadPrivateKey");
+    ZT_HANDLE hConnection = m_pSessionData->m_hConnection;
+    CObjectTable& table = m_pSessionData->m_objectTable;
+
+    CAttributeVector privateAttributes;
+    fillAttributeVector(privateAttributes, pTemplate, ulCount);
+    // The public half takes what its classes know from the same template, but
+    // not the class: it stays a public key.
+    CAttributeVector publicAttributes;
+    for (CK_ULONG i = 0; i < ulCount; ++i) {
+        if (pTemplate[i].type != CKA_CLASS) publicAttributes.addElement(&pTemplate[i]);
+    }
+
+    std::unique_ptr<C11RSAPrivateKey> privateKey(new C11RSAPrivateKey(hConnection));
+    rv = privateKey->setAttributes(CK_TRUE, privateAttributes);
+    if (rv != CKR_OK) {
+        logMessage("PrivateKey setAttributes Error (%lX", rv);
+        return rv;
+    }
+    if (!privateKey->isToken()) {
+        logError("<e> CKR_TEMPLATE_INCONSISTENT: Session key pair not permitted");
+        return CKR_TEMPLATE_INCONSISTENT;
+    }
+    // Like every token object, an imported key needs a read-write session.
+    if ((m_ulFlags & CKF_RW_SESSION) == 0) {
+        logMessage("->e<- CKR_SESSION_READ_ONLY");
+        return CKR_SESSION_READ_ONLY;
+    }
+    std::unique_ptr<C11RSAPublicKey> publicKey(new C11RSAPublicKey(hConnection));
+    rv = publicKey->setAttributes(CK_TRUE, publicAttributes);
+    if (rv != CKR_OK) {
+        logError("<e> PublicKey setAttributes Error (%lX", rv);
+        return rv;
+    }
+    if (!publicKey->modulus() || !publicKey->publicExponent() || !privateKey->privateExponent() ||
+        !privateKey->modulus()) {
+        logError("<e> Error No modulus, or exponents");
+        return CKR_ATTRIBUTE_VALUE_INVALID;
+    }
+    CardFunctions* card = cardFunctions();
+    if (!card || !card->ZT_putKeyPair) {
+        logError("<e> ZT_putKeyPair NOT SUPPORTED");
+        return CKR_FUNCTION_NOT_SUPPORTED;
+    }
+
+    char path[kKeyPathSize] = {0};
+    try {
+        OrlByteArray modulus(*privateKey->modulus());
+        OrlByteArray privateExponent(*privateKey->privateExponent());
+        OrlByteArray publicExponent(privateKey->publicExponent() ? *privateKey->publicExponent()
+                                                                 : *publicKey->publicExponent());
+        ZT_STATUS status =
+            card->ZT_putKeyPair(hConnection, modulus, privateExponent, publicExponent, path);
+        volatile unsigned char* p = privateExponent.getContent();
+        for (unsigned long i = 0; i < privateExponent.getLength(); ++i) p[i] = 0;
+        if (status != 0) {
+            logError("<e> Error ZT_putKeyPair (%X", status);
+            return CKR_DEVICE_ERROR;
+        }
+    } catch (...) {
+        logError("<e> Unexpected Exception thrown by ZT_putKeyPair");
+        return CKR_GENERAL_ERROR;
+    }
+    // Only the token holds the private components from here on.
+    privateKey->dropPrivateComponents();
+    path[kKeyPathSize - 1] = 0;
+    logMessage("ZT_putKeyPair OK. slotID: %s ", path);
+    CK_ULONG index = indexFromPath(path);
+    logMessage("index: %d", static_cast<int>(index));
+
+    CK_ULONG pathLength = std::strlen(path);
+    std::vector<CK_ATTRIBUTE> bound;
+    bound.push_back({CKA_OBJECT_ID, path, pathLength});
+    if (!privateKey->getId()) {
+        logMessage("Set CKA_ID: %s", path);
+        bound.push_back({CKA_ID, path, pathLength});
+    }
+    // The longest name the directory keeps is 255 characters.
+    std::string containerName = std::string("Container") + path;
+    if (containerName.size() > kMaxShortText) containerName.resize(kMaxShortText);
+    if (!privateKey->getContainerName()) {
+        bound.push_back({CKA_CONTAINER_NAME, &containerName[0], containerName.size()});
+        logMessage("ContainerName OK");
+    }
+    privateKey->setContainerIndex(index);
+    publicKey->setContainerIndex(index);
+
+    // The older pairs' marks, to put back when the directory cannot be written.
+    std::vector<std::pair<unsigned long, unsigned char>> oldMarks;
+    {
+        unsigned long key = 0;
+        C11Object* object = nullptr;
+        for (CObjectTable::Entry* e = table.getFirstEntry(); e;) {
+            e = table.getNextEntry(e, key, object);
+            CCSPContainer* container = dynamic_cast<CCSPContainer*>(object);
+            if (container && container->getDefaultContainer()) {
+                oldMarks.emplace_back(key, container->getDefaultContainer());
+            }
+        }
+    }
+    logMessage("Set Default Container");
+    clearDefaultContainers();
+    privateKey->setDefaultContainer(1);
+    publicKey->setDefaultContainer(1);
+
+    CAttributeVector privateBound;
+    CAttributeVector publicBound;
+    for (CK_ATTRIBUTE& a : bound) {
+        privateBound.addElement(&a);
+        publicBound.addElement(&a);
+    }
+    privateKey->setAttributes(CK_FALSE, privateBound);
+    publicKey->setAttributes(CK_FALSE, publicBound);
+    privateKey->setPath(path);
+    publicKey->setPath(path);
+    privateKey->setLocal(false);
+    publicKey->setLocal(false);
+
+    CK_OBJECT_HANDLE privateHandle = privateKey->getHandle();
+    CK_OBJECT_HANDLE publicHandle = publicKey->getHandle();
+    *phObject = privateHandle;
+    table.put(publicHandle, publicKey.release());
+    table.put(privateHandle, privateKey.release());
+    logMessage("Object added");
+
+    rv = writeObjects();
+    if (rv != CKR_OK) {
+        // The directory on the card is unchanged: the pair leaves the table and
+        // the card, and the older pairs keep their marks.
+        logError("<e> writeObjects %lX", rv);
+        table.removeObject(privateHandle);
+        table.removeObject(publicHandle);
+        releaseStorage(hConnection, path);
+        for (const auto& mark : oldMarks) {
+            unsigned long key = mark.first;
+            C11Object* object = nullptr;
+            if (!table.get(key, object)) continue;
+            if (CCSPContainer* container = dynamic_cast<CCSPContainer*>(object)) {
+                container->setDefaultContainer(mark.second);
+            }
+        }
+    }
+    return rv;
+}
+
+CK_RV CSession::deleteObject(CK_OBJECT_HANDLE hObject) {
+    logMessage("-> deleteObject");
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    C11Object* object = findObject(table, hObject);
+    if (!object) {
+        logError("<e> CKR_OBJECT_HANDLE_INVALID");
+        return CKR_OBJECT_HANDLE_INVALID;
+    }
+    if (!object->isToken()) {
+        table.removeObject(hObject);
+        m_sessionObjects.removeElement(static_cast<uint32_t>(hObject));
+        logMessage("deleteObject OK");
+        logMessage("-> deleteObject");
+        return CKR_OK;
+    }
+    if ((m_ulFlags & CKF_RW_SESSION) == 0) {
+        logError("<e> CKR_SESSION_READ_ONLY");
+        return CKR_SESSION_READ_ONLY;
+    }
+    if (!object->isModifiable()) {
+        logError("<e> object cannot be destroyed");
+        return CKR_FUNCTION_FAILED;
+    }
+    if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
+        logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
+        return CKR_USER_NOT_LOGGED_IN;
+    }
+    std::string path = object->getPath() ? object->getPath() : "";
+    logMessage("ID to delete: %s", path.c_str());
+    // The other half of a key pair still uses the pair's storage.
+    bool freeStorage = !path.empty() && !isPathShared(table, path, object);
+    CardFunctions* card = cardFunctions();
+    if (freeStorage && (!card || !card->ZT_deleteObj)) {
+        logError("<e> ZT_deleteObject NOT SUPPORTED");
+        return CKR_FUNCTION_NOT_SUPPORTED;
+    }
+    ZT_HANDLE hConnection = m_pSessionData->m_hConnection;
+    table.removeObject(hObject);
+    // The directory goes first: should it fail, the card still holds the
+    // object whole, and the next reload brings it back.
+    rv = writeObjects();
+    if (rv != CKR_OK) {
+        logError("<e> writeObjects %lX", rv);
+        return rv;
+    }
+    if (freeStorage) releaseStorage(hConnection, path);
+    logMessage("deleteObject OK");
+    logMessage("-> deleteObject");
+    return CKR_OK;
+}
+
+CK_RV CSession::getObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate,
+                                    CK_ULONG ulCount) {
+    logMessage("-> getObjectAttributes");
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    rv = printTemplate(pTemplate, ulCount);
+    if (rv != CKR_OK) {
+        logError("<e> getObjectAttributes::printTemplate %lX", rv);
+        return rv;
+    }
+    logMessage("doing printTemplate");
+    C11Object* object = findObject(m_pSessionData->m_objectTable, hObject);
+    if (!object) {
+        logError("<e> getObjectAttributes::(CKR_OBJECT_HANDLE_INVALID)");
+        return CKR_OBJECT_HANDLE_INVALID;
+    }
+    if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
+        logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
+        return CKR_USER_NOT_LOGGED_IN;
+    }
+    CAttributeVector attributes;
+    fillAttributeVector(attributes, pTemplate, ulCount);
+    logMessage("doing getAttributes");
+    rv = object->getAttributes(attributes);
+    if (rv != CKR_OK) {
+        logError("<e> getObjectAttributes::getAttributes %lX", rv);
+        printTemplate(pTemplate, ulCount);
+        return rv;
+    }
+    if (attributes.isEmpty()) {
+        rv = printTemplate(pTemplate, ulCount);
+        if (rv != CKR_OK) logError("<e> getObjectAttributes::printTemplate (%lX", rv);
+        return rv;
+    }
+    for (uint32_t i = 0; i < attributes.size(); ++i) {
+        attributes.elementAt(i)->ulValueLen = static_cast<CK_ULONG>(-1);
+    }
+    logError("<e> getObjectAttributes::(CKR_ATTRIBUTE_TYPE_INVALID)");
+    printTemplate(pTemplate, ulCount);
+    return CKR_ATTRIBUTE_TYPE_INVALID;
+}
+
+CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTemplate,
+                                    CK_ULONG ulCount) {
+    CK_RV rv = guard();
+    if (rv != CKR_OK) return rv;
+    rv = printTemplate(pTemplate, ulCount);
+    if (rv != CKR_OK) {
+        logError("printTemplate %lx", rv);
+        return rv;
+    }
+    C11Object* object = findObject(m_pSessionData->m_objectTable, hObject);
+    if (!object) {
+        logError("Object %lx not found", hObject);
+        return CKR_OBJECT_HANDLE_INVALID;
+    }
+    if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
+        logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
+        return CKR_USER_NOT_LOGGED_IN;
+    }
+    // The class picks the record layout on the card: it never changes, or the
+    // directory would be read back as an object of another class.
+    for (CK_ULONG i = 0; i < ulCount; ++i) {
+        if (pTemplate[i].type != CKA_CLASS) continue;
+        if (classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
+            logError("<e> CKA_CLASS cannot change");
+            return CKR_ATTRIBUTE_READ_ONLY;
+        }
+    }
+    CAttributeVector attributes;
+    fillAttributeVector(attributes, pTemplate, ulCount);
+    rv = object->setAttributes(CK_FALSE, attributes);
+    if (rv != CKR_OK) {
+        logError("setAttributes %lx", rv);
+        return rv;
+    }
+    if (!attributes.isEmpty()) {
+        logError("not attVect.isEmpty()");
+        return CKR_ATTRIBUTE_TYPE_INVALID;
+    }
+    return writeObjects();
+}
