@@ -1,5 +1,5 @@
 // Object operation speed: creating session data objects, and searching among
-// them for one label and with an empty template. Usage: quillon_bench [count]
+// them for one label and with an empty template. Usage: quillon_object_bench [count]
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>

@@ -14,11 +14,7 @@ CSession::CSession(CK_SLOT_ID slotID, const char* slotName, CK_FLAGS flags)
     : m_ulFlags(0),
       m_slotID(slotID),
       m_pSessionData(nullptr),
-      m_ulDigestLen(0),
       m_bRemoved(0),
-      m_hKey(0),
-      m_ulOperation(kOpNone),
-      m_ulMechanism(0),
       m_ulFindPos(0),
       m_pfnNotify(nullptr),
       m_pApplication(nullptr) {
@@ -63,8 +59,7 @@ CK_RV CSession::close() {
     logMessage("-> close: %p", static_cast<void*>(this));
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
-    m_ulOperation = kOpNone;
-    m_hKey = 0;
+    m_operation.reset();
     deleteSessionObjects();
     if (m_pFindResults) {
         m_pFindResults->removeAll();

@@ -11,15 +11,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "CryptoOperations.h"
 #include "OrlByteArray.h"
 #include "OrlVector.h"
 #include "cryptoki.h"
 
 class CSessionData;
-namespace CryptoPP {
-class HashTransformation;
-class StreamTransformation;
-}  // namespace CryptoPP
+class C11RSAPrivateKey;
+class C11RSAPublicKey;
 
 class CSession {
 public:
@@ -79,28 +78,65 @@ public:
     CK_RV find(CK_OBJECT_HANDLE* phObject, CK_ULONG ulMaxObjectCount, CK_ULONG* pulObjectCount);
     CK_RV findFinal();
 
-    // Operation kinds kept in m_ulOperation.
-    enum : uint32_t {
-        kOpNone = 0,
-        kOpDigest = 1,
-        kOpEncrypt = 2,
-        kOpDecrypt = 4,
-        kOpSign = 8,
-        kOpVerify = 16,
-    };
+    // Cryptographic operations (SessionCrypto.cpp). The activity tests answer
+    // 1 or 0, or the guard's code.
+    CK_RV isDigestActive();
+    CK_RV isEncryptActive();
+    CK_RV isDecryptActive();
+    CK_RV isSignActive();
+    CK_RV isVerifyActive();
+    CK_ULONG getDigestLen();
+    CK_RV digestInit(CK_MECHANISM* pMechanism);
+    CK_RV digestUpdate(const unsigned char* part, size_t length);
+    CK_RV digestFinal(OrlByteArray& out);
+    CK_RV signInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
+    CK_RV signUpdate(const unsigned char* part, size_t length);
+    CK_RV signFinal(OrlByteArray& signature);
+    CK_RV verifyInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
+    CK_RV verifyUpdate(const unsigned char* part, size_t length);
+    CK_RV verifyFinal(const unsigned char* signature, size_t length);
+    CK_RV encryptInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
+    CK_RV encryptUpdate(const unsigned char* in, size_t length, COutput& out);
+    CK_RV encryptUpdate(const OrlByteArray& in, OrlByteArray& out);
+    CK_RV encryptFinal(COutput& out);
+    CK_RV encryptFinal(OrlByteArray& out);
+    CK_RV decryptInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
+    CK_RV decryptUpdate(const unsigned char* in, size_t length, COutput& out);
+    CK_RV decryptUpdate(const OrlByteArray& in, OrlByteArray& out);
+    CK_RV decryptFinal(COutput& out);
+    CK_RV decryptFinal(OrlByteArray& out);
+
+    // Key generation and key wrapping (SessionKeyGen.cpp, SessionWrap.cpp).
+    // Secret keys are made in software, RSA key pairs by the token; a
+    // generated pair becomes the slot's default key container. Wrapping is an
+    // encryption of a secret key's value through the session's encryption
+    // operation, unwrapping a decryption followed by the creation of a secret key.
+    CK_RV generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                      CK_OBJECT_HANDLE* phKey);
+    CK_RV generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicKeyTemplate,
+                          CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE* pPrivateKeyTemplate,
+                          CK_ULONG ulPrivateKeyAttributeCount, CK_OBJECT_HANDLE* phPublicKey,
+                          CK_OBJECT_HANDLE* phPrivateKey);
+    // Both keys from their templates; on failure neither is left.
+    CK_RV createKeyPairObject(OrlVector<CK_ATTRIBUTE*>& publicAttributes,
+                              OrlVector<CK_ATTRIBUTE*>& privateAttributes,
+                              std::unique_ptr<C11RSAPrivateKey>& privateKey,
+                              std::unique_ptr<C11RSAPublicKey>& publicKey);
+    // Appends the wrapped key to `wrapped`.
+    CK_RV wrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hWrappingKey, CK_OBJECT_HANDLE hKey,
+                  OrlByteArray& wrapped);
+    CK_RV unWrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
+                    OrlByteArray wrappedKey, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                    CK_OBJECT_HANDLE* phKey);
 
     char m_szSlotName[kSlotNameSize];
     CK_FLAGS m_ulFlags;
     CK_SLOT_ID m_slotID;
     CSessionData* m_pSessionData;  // not owned; null = closed
-    uint32_t m_ulDigestLen;
     unsigned char m_bRemoved;
-    CK_OBJECT_HANDLE m_hKey;
-    std::unique_ptr<CryptoPP::HashTransformation> m_pHash;
-    uint32_t m_ulOperation;
-    uint32_t m_ulMechanism;
-    OrlByteArray m_data;
-    std::unique_ptr<CryptoPP::StreamTransformation> m_pCipher;
+    // The cryptographic operation state: m_ulOperation, m_ulMechanism, m_hKey,
+    // m_pHash, m_ulDigestLen, m_data, m_pCipher.
+    COperationState m_operation;
     std::unique_ptr<OrlVector<uint32_t>> m_pFindResults;  // null = no search active
     OrlVector<uint32_t> m_sessionObjects;  // session objects created through this session
     uint32_t m_ulFindPos;

@@ -29,6 +29,7 @@ struct Card {
     std::map<std::string, StoredValue> values;
     std::map<std::string, std::shared_ptr<CryptoPP::InvertibleRSAFunction>> keys;
     unsigned nextPath = 1;
+    std::string keyPathPrefix;  // put in front of the number of each new key pair
 };
 
 struct Reader {
@@ -353,7 +354,7 @@ ZT_STATUS simApplyPrivateKey(ZT_HANDLE handle, const char* path, unsigned char m
 }
 
 std::string storeKey(Card* card, std::shared_ptr<CryptoPP::InvertibleRSAFunction> key, char* path) {
-    std::string name = std::to_string(card->nextPath++);
+    std::string name = card->keyPathPrefix + std::to_string(card->nextPath++);
     card->keys[name] = std::move(key);
     copyText(path, name);
     return name;
@@ -683,4 +684,9 @@ bool cardsim_publicKey(const std::string& reader, const std::string& path,
 size_t cardsim_connectionCount() {
     std::lock_guard<std::recursive_mutex> lock(s_mutex);
     return s_connections.size();
+}
+
+void cardsim_setKeyPathPrefix(const std::string& reader, const std::string& prefix) {
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    if (Reader* r = findReader(reader)) r->card.keyPathPrefix = prefix;
 }

@@ -108,6 +108,8 @@ CARDSIM_API size_t cardsim_keyCount(const std::string& reader);
 // DER SubjectPublicKeyInfo of a key pair on the card; false when absent.
 CARDSIM_API bool cardsim_publicKey(const std::string& reader, const std::string& path,
                                    std::vector<uint8_t>* der);
+// New key pairs get paths of the prefix and a number (default: the number).
+CARDSIM_API void cardsim_setKeyPathPrefix(const std::string& reader, const std::string& prefix);
 // Number of open connections.
 CARDSIM_API size_t cardsim_connectionCount();
 }

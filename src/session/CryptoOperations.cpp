@@ -1,0 +1,577 @@
+#include "CryptoOperations.h"
+
+#include "CardFunctions.h"
+#include "Digest.h"
+#include "Log.h"
+#include "Pkcs1.h"
+#include "RsaPublic.h"
+
+namespace {
+
+bool isRsaMechanism(CK_MECHANISM_TYPE m) {
+    return m == CKM_RSA_PKCS || m == CKM_RSA_X_509 || m == CKM_VENDOR_RSA_RAW;
+}
+
+// The modulus (and, when asked, the exponent) of a key, with their log lines.
+CK_RV rsaParameters(CCryptoKey& key, OrlByteArray& n, OrlByteArray* e) {
+    CK_RV rv = key.getModulus(n);
+    if (rv != CKR_OK) return rv;
+    if (e) {
+        rv = key.getPublicExponent(*e);
+        if (rv != CKR_OK) return rv;
+    }
+    if (loggingEnabled()) {
+        logMessage("Modulus len: %lx", static_cast<unsigned long>(n.getLength()));
+        logMessage("Modulus: %s", n.toHexString());
+        if (e) {
+            logMessage("Exponent len: %lx", static_cast<unsigned long>(e->getLength()));
+            logMessage("Exponent: %s", e->toHexString());
+        }
+    }
+    return CKR_OK;
+}
+
+// k of PKCS#1, or 0 for a modulus the provider does not handle (empty, or
+// above 4096 bits).
+size_t usableModulusLength(const OrlByteArray& n) {
+    size_t k = modulusLength(n.getContent(), n.getLength());
+    return k > kMaxModulusBytes ? 0 : k;
+}
+
+// Appends a part to the accumulated data; the byte array holds at most 4 GiB.
+CK_RV accumulate(OrlByteArray& data, const unsigned char* part, size_t length) {
+    if (length > 0xFFFFFFFFu - data.getLength()) {
+        logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(length));
+        return CKR_DATA_LEN_RANGE;
+    }
+    data.append(part, static_cast<unsigned>(length));
+    return CKR_OK;
+}
+
+CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
+    logMessage("<e> CKR_MECHANISM_INVALID: %lX", static_cast<unsigned long>(m));
+    return CKR_MECHANISM_INVALID;
+}
+
+}  // namespace
+
+COperationState::COperationState()
+    : m_ulOperation(OP_NONE), m_ulMechanism(0), m_hKey(0), m_ulDigestLen(0) {}
+
+COperationState::~COperationState() = default;
+
+void COperationState::reset() {
+    m_ulOperation = OP_NONE;
+    m_hKey = 0;
+    releaseHash();
+    m_pCipher.reset();
+}
+
+void COperationState::releaseHash() {
+    m_pHash.reset();
+}
+
+CK_RV COperationState::isActive(CCryptoContext& ctx, CK_ULONG kind) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    return m_ulOperation == kind ? 1 : 0;
+}
+
+CK_ULONG COperationState::getDigestLen(CCryptoContext& ctx) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    return m_ulOperation == OP_DIGEST ? m_ulDigestLen : CKR_OPERATION_NOT_INITIALIZED;
+}
+
+// ---- Digesting -------------------------------------------------------------
+
+CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism) {
+    logMessage("-> digestInit");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
+    if (!pMechanism) return CKR_ARGUMENTS_BAD;
+    const DigestAlgorithm* algorithm = findDigestAlgorithm(pMechanism->mechanism);
+    if (!algorithm) {
+        logMessage("<e> CKR_MECHANISM_INVALID: %lX",
+                   static_cast<unsigned long>(pMechanism->mechanism));
+        return CKR_MECHANISM_INVALID;
+    }
+    logMessage("Algo: %s", algorithm->name);
+    m_pHash = algorithm->create();
+    m_ulDigestLen = algorithm->announcedLength;
+    m_hKey = 0;  // the hash takes the key's place
+    m_ulOperation = OP_DIGEST;
+    m_data.removeAll();
+    logMessage("-> digestInit");
+    return CKR_OK;
+}
+
+CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length) {
+    logMessage("-> digestUpdate");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    try {
+        if (length) m_pHash->Update(part, length);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by ZT_digestUpdate");
+        m_ulOperation = OP_NONE;
+        releaseHash();
+        return CKR_GENERAL_ERROR;
+    }
+    logMessage("<- digestUpdate");
+    return CKR_OK;
+}
+
+CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
+    logMessage("-> digestFinal");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    m_ulOperation = OP_NONE;  // over, whatever happens below
+    try {
+        unsigned char digest[64];
+        unsigned size = m_pHash->DigestSize();
+        m_pHash->Final(digest);
+        out.append(digest, size);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by ZT_digestFinal");
+        releaseHash();
+        return CKR_GENERAL_ERROR;
+    }
+    releaseHash();
+    logMessage("<- digestFinal");
+    return CKR_OK;
+}
+
+// ---- Signing and verification ----------------------------------------------
+
+CK_RV COperationState::signInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism,
+                                CK_OBJECT_HANDLE hKey) {
+    logMessage("-> signInit");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
+    if (!pMechanism) return CKR_ARGUMENTS_BAD;
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(hKey);
+    if (!key) {
+        logMessage("CKR_KEY_HANDLE_INVALID : %lx", static_cast<unsigned long>(hKey));
+        return CKR_KEY_HANDLE_INVALID;
+    }
+    CK_OBJECT_CLASS keyClass = key->keyClass();
+    if (keyClass != CKO_PRIVATE_KEY) {
+        logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
+        return CKR_KEY_TYPE_INCONSISTENT;
+    }
+    const SignatureScheme* scheme = findSignatureScheme(pMechanism->mechanism);
+    if (!scheme) return mechanismInvalid(pMechanism->mechanism);
+    m_ulMechanism = scheme->mechanism;
+    logMessage("%s", scheme->name);
+    m_hKey = hKey;
+    m_ulOperation = OP_SIGN;
+    m_data.removeAll();
+    logMessage("<- signInit");
+    return CKR_OK;
+}
+
+CK_RV COperationState::signUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length) {
+    logMessage("-> signUpdate");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_SIGN) {
+        logMessage("CKR_OPERATION_NOT_INITIALIZED");
+        return CKR_OPERATION_NOT_INITIALIZED;
+    }
+    rv = accumulate(m_data, part, length);
+    if (rv != CKR_OK) return rv;
+    logMessage("<- signUpdate");
+    return CKR_OK;
+}
+
+CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
+    logMessage("-> signFinal");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_SIGN) {
+        logMessage("CKR_OPERATION_NOT_INITIALIZED");
+        return CKR_OPERATION_NOT_INITIALIZED;
+    }
+    m_ulOperation = OP_NONE;  // over, whatever happens below
+
+    const SignatureScheme* scheme = findSignatureScheme(m_ulMechanism);
+    if (!scheme) return mechanismInvalid(m_ulMechanism);
+    OrlByteArray content;
+    try {
+        signatureContent(*scheme, m_data.getContent(), m_data.getLength(), content);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by ZT_digest");
+        return CKR_GENERAL_ERROR;
+    }
+
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
+    if (!key) return CKR_KEY_HANDLE_INVALID;
+    logMessage("padding");
+    OrlByteArray n;
+    rv = rsaParameters(*key, n, nullptr);
+    if (rv != CKR_OK) return rv;
+    size_t k = usableModulusLength(n);
+    if (k == 0) {
+        logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(n.getLength()));
+        return CKR_KEY_SIZE_RANGE;
+    }
+    OrlByteArray block;
+    rv = pkcs1Pad(1, k, content.getContent(), content.getLength(), block);
+    if (rv != CKR_OK) {
+        // More than k - 11 bytes to sign: no room for the padding.
+        logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(content.getLength()));
+        return rv;
+    }
+    if (loggingEnabled()) logMessage("toSign: %s", block.toHexString());
+
+    OrlByteArray result;
+    result.ensureCapacity(block.getLength());
+    uint32_t status;
+    try {
+        status = ctx.applyPrivateKey(key->path(), kPrivateKeyRaw, block, result);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by ZT_applyPrivateKey");
+        return CKR_GENERAL_ERROR;
+    }
+    if (status != 0) {
+        logMessage("<e> error ZT_applyPrivateKey: %X ", status);
+        return CKR_DEVICE_ERROR;
+    }
+    // A signature is always k bytes, also when its number has leading zeros.
+    leftPadToLength(result, k);
+    signature.append(result);
+    logMessage("<- signFinal");
+    return CKR_OK;
+}
+
+CK_RV COperationState::verifyInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism,
+                                  CK_OBJECT_HANDLE hKey) {
+    logMessage("-> verifyInit");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
+    if (!pMechanism) return CKR_ARGUMENTS_BAD;
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(hKey);
+    if (!key) return CKR_KEY_HANDLE_INVALID;
+    if (key->keyClass() != CKO_PUBLIC_KEY) return CKR_KEY_TYPE_INCONSISTENT;
+    const SignatureScheme* scheme = findSignatureScheme(pMechanism->mechanism);
+    if (!scheme) return mechanismInvalid(pMechanism->mechanism);
+    m_ulMechanism = scheme->mechanism;
+    m_hKey = hKey;
+    m_ulOperation = OP_VERIFY;
+    m_data.removeAll();
+    logMessage("<- verifyInit");
+    return CKR_OK;
+}
+
+CK_RV COperationState::verifyUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length) {
+    logMessage("-> verifyUpdate");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_VERIFY) return CKR_OPERATION_NOT_INITIALIZED;
+    rv = accumulate(m_data, part, length);
+    if (rv != CKR_OK) return rv;
+    logMessage("-> verifyUpdate");
+    return CKR_OK;
+}
+
+CK_RV COperationState::verifyFinal(CCryptoContext& ctx, const unsigned char* signature,
+                                   size_t length) {
+    logMessage("-> verifyFinal");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_VERIFY) return CKR_OPERATION_NOT_INITIALIZED;
+    m_ulOperation = OP_NONE;
+
+    const SignatureScheme* scheme = findSignatureScheme(m_ulMechanism);
+    if (!scheme) return mechanismInvalid(m_ulMechanism);
+    OrlByteArray expected;
+    try {
+        signatureContent(*scheme, m_data.getContent(), m_data.getLength(), expected);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by ZT_digest");
+        return CKR_GENERAL_ERROR;
+    }
+
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
+    if (!key) return CKR_KEY_HANDLE_INVALID;
+    OrlByteArray n, e;
+    rv = rsaParameters(*key, n, &e);
+    if (rv != CKR_OK) return rv;
+    if (loggingEnabled()) {
+        logMessage("nAlgo: %x", scheme->logNumber);
+        OrlByteArray s(signature, length);
+        logMessage("signed_text: %s", s.toHexString());
+    }
+    size_t k = usableModulusLength(n);
+    if (k == 0) {
+        logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(n.getLength()));
+        return CKR_KEY_SIZE_RANGE;
+    }
+    if (expected.getLength() + kPkcs1Overhead > k) {
+        logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(expected.getLength()));
+        return CKR_DATA_LEN_RANGE;
+    }
+
+    bool valid = false;
+    // A signature is exactly k bytes and, as a number, below the modulus.
+    if (length == k) {
+        OrlByteArray recovered;
+        try {
+            rv = rsaPublicOperation(n, e, signature, length, recovered);
+        } catch (...) {
+            logMessage("<e> Unexpected Exception thrown by ZT_verifySign");
+            return CKR_GENERAL_ERROR;
+        }
+        valid = rv == CKR_OK &&
+                pkcs1SignatureBlockMatches(recovered.getContent(), recovered.getLength(), k,
+                                           expected.getContent(), expected.getLength());
+    }
+    if (!valid) {
+        logMessage("<e> ERROR_SIGNATURE_NOT_VALID");
+        return CKR_SIGNATURE_INVALID;
+    }
+    logMessage("<- verifyFinal");
+    return CKR_OK;
+}
+
+// ---- Encryption and decryption ---------------------------------------------
+
+CK_RV COperationState::encryptInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism,
+                                   CK_OBJECT_HANDLE hKey) {
+    logMessage("-> encryptInit");
+    return cipherInit(ctx, pMechanism, hKey, true);
+}
+
+CK_RV COperationState::decryptInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism,
+                                   CK_OBJECT_HANDLE hKey) {
+    logMessage("-> decryptInit");
+    return cipherInit(ctx, pMechanism, hKey, false);
+}
+
+CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism,
+                                  CK_OBJECT_HANDLE hKey, bool encrypt) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
+    m_pCipher.reset();
+    if (!pMechanism) return CKR_ARGUMENTS_BAD;
+
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(hKey);
+    if (!key) {
+        if (encrypt) logMessage("CKR_KEY_HANDLE_INVALID : %lx", static_cast<unsigned long>(hKey));
+        return CKR_KEY_HANDLE_INVALID;
+    }
+    const CK_OBJECT_CLASS keyClass = key->keyClass();
+    const CK_OBJECT_CLASS asymmetricClass = encrypt ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY;
+    if (keyClass != asymmetricClass && keyClass != CKO_SECRET_KEY) {
+        if (!encrypt) return CKR_KEY_HANDLE_INVALID;
+        logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
+        return CKR_KEY_TYPE_INCONSISTENT;
+    }
+
+    const CK_MECHANISM_TYPE mechanism = pMechanism->mechanism;
+    if (isRsaMechanism(mechanism)) {
+        // Decryption takes any key class here and refuses a secret key at the final step.
+        if (encrypt && keyClass != CKO_PUBLIC_KEY) {
+            logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
+            return CKR_KEY_TYPE_INCONSISTENT;
+        }
+        m_ulMechanism = mechanism == CKM_RSA_PKCS ? CKM_RSA_PKCS : CKM_VENDOR_RSA_RAW;
+    } else if (const SymmetricMechanism* symmetric = findSymmetricMechanism(mechanism)) {
+        if (keyClass != CKO_SECRET_KEY) {
+            logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
+            return CKR_KEY_TYPE_INCONSISTENT;
+        }
+        const CK_KEY_TYPE keyType = key->keyType();
+        if (keyType != symmetric->keyType ||
+            !(encrypt ? key->allowsEncrypt() : key->allowsDecrypt())) {
+            logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyType));
+            return CKR_KEY_TYPE_INCONSISTENT;
+        }
+        OrlByteArray value;
+        rv = key->getValue(value);
+        if (rv != CKR_OK) {
+            logMessage("CKR_DEVICE_ERROR: %lx", static_cast<unsigned long>(rv));
+            return CKR_DEVICE_ERROR;
+        }
+        // The IV is one whole block; a shorter parameter would be read past its end.
+        if (symmetric->cbc &&
+            (!pMechanism->pParameter || pMechanism->ulParameterLen < symmetric->blockSize)) {
+            logMessage("CKR_MECHANISM_PARAM_INVALID: %lx",
+                       static_cast<unsigned long>(pMechanism->ulParameterLen));
+            return CKR_MECHANISM_PARAM_INVALID;
+        }
+        const unsigned char* iv =
+            symmetric->cbc ? static_cast<const unsigned char*>(pMechanism->pParameter) : nullptr;
+        // A key of a length the cipher refuses throws: the session stays idle.
+        std::unique_ptr<CSymmetricCipher> cipher(
+            new CSymmetricCipher(*symmetric, encrypt, value.getContent(), value.getLength(), iv));
+        m_ulMechanism = mechanism;
+        m_pCipher = std::move(cipher);
+    } else {
+        return mechanismInvalid(mechanism);
+    }
+
+    m_hKey = hKey;
+    m_ulOperation = encrypt ? OP_ENCRYPT : OP_DECRYPT;
+    m_data.removeAll();
+    logMessage(encrypt ? "<- encryptInit" : "<- decryptInit");
+    return CKR_OK;
+}
+
+CK_RV COperationState::encryptUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length,
+                                     COutput& out) {
+    logMessage("-> encryptUpdate");
+    return cipherUpdate(ctx, in, length, out, true);
+}
+
+CK_RV COperationState::decryptUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length,
+                                     COutput& out) {
+    logMessage("-> decryptUpdate");
+    return cipherUpdate(ctx, in, length, out, false);
+}
+
+CK_RV COperationState::cipherUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length,
+                                    COutput& out, bool encrypt) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != (encrypt ? OP_ENCRYPT : OP_DECRYPT)) return CKR_OPERATION_NOT_INITIALIZED;
+
+    if (isRsaMechanism(m_ulMechanism)) {
+        rv = accumulate(m_data, in, length);
+        if (rv != CKR_OK) return rv;
+    } else if (m_pCipher && m_pCipher->mechanism().mechanism == m_ulMechanism) {
+        if (length % m_pCipher->blockSize() != 0) {
+            logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(length));
+            return CKR_KEY_SIZE_RANGE;
+        }
+        // The whole part in one call, straight into the output.
+        if (length) m_pCipher->process(out.reserve(length), in, length);
+    } else {
+        return mechanismInvalid(m_ulMechanism);
+    }
+    logMessage(encrypt ? "<- encryptUpdate" : "<- decryptUpdate ");
+    return CKR_OK;
+}
+
+CK_RV COperationState::encryptFinal(CCryptoContext& ctx, COutput& out) {
+    logMessage("<- encryptFinal");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_ENCRYPT) return CKR_OPERATION_NOT_INITIALIZED;
+    m_ulOperation = OP_NONE;  // over, whatever happens below
+
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
+    if (!key) return CKR_KEY_HANDLE_INVALID;
+    if (key->keyClass() != CKO_PUBLIC_KEY) {
+        if (!findSymmetricMechanism(m_ulMechanism)) return mechanismInvalid(m_ulMechanism);
+        m_pCipher.reset();  // all output came from the updates
+        logMessage("<- encryptFinal");
+        return CKR_OK;
+    }
+
+    OrlByteArray n, e;
+    rv = rsaParameters(*key, n, &e);
+    if (rv != CKR_OK) return rv;
+    size_t k = usableModulusLength(n);
+    if (k == 0) {
+        logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(n.getLength()));
+        return CKR_KEY_SIZE_RANGE;
+    }
+    OrlByteArray block;
+    unsigned algo;
+    if (m_ulMechanism == CKM_RSA_PKCS) {
+        rv = pkcs1Pad(2, k, m_data.getContent(), m_data.getLength(), block);
+        if (rv != CKR_OK) {
+            logMessage("<e> CKR_DATA_LEN_RANGE: %lX",
+                       static_cast<unsigned long>(m_data.getLength()));
+            return rv;
+        }
+        algo = 0;
+    } else if (m_ulMechanism == CKM_VENDOR_RSA_RAW) {
+        if (m_data.getLength() != k) {
+            logMessage("<e> CKR_ARGUMENTS_BAD: %lX",
+                       static_cast<unsigned long>(m_data.getLength()));
+            return CKR_ARGUMENTS_BAD;
+        }
+        block = m_data;
+        algo = 2;
+    } else {
+        return mechanismInvalid(m_ulMechanism);
+    }
+    logMessage("nAlgo: %x", algo);
+
+    OrlByteArray c;
+    try {
+        rv = rsaPublicOperation(n, e, block.getContent(), block.getLength(), c);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by encryptFinal");
+        return CKR_GENERAL_ERROR;
+    }
+    if (rv != CKR_OK) {
+        // Raw data whose number is not below the modulus.
+        logMessage("<e> CKR_DATA_INVALID");
+        return rv;
+    }
+    out.append(c.getContent(), c.getLength());
+    logMessage("<- encryptFinal");
+    return CKR_OK;
+}
+
+CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
+    logMessage("-> decryptFinal");
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != OP_DECRYPT) return CKR_OPERATION_NOT_INITIALIZED;
+    m_ulOperation = OP_NONE;
+
+    std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
+    if (!key) return CKR_KEY_HANDLE_INVALID;
+    const CK_OBJECT_CLASS keyClass = key->keyClass();
+    if (keyClass == CKO_SECRET_KEY) {
+        if (!findSymmetricMechanism(m_ulMechanism)) return mechanismInvalid(m_ulMechanism);
+        m_pCipher.reset();
+        logMessage("<- decryptFinal");
+        return CKR_OK;
+    }
+    if (keyClass != CKO_PRIVATE_KEY) return CKR_KEY_HANDLE_INVALID;
+
+    unsigned char mode;
+    size_t k = 0;
+    if (m_ulMechanism == CKM_RSA_PKCS) {
+        mode = kPrivateKeyDecryptPkcs1;
+    } else if (m_ulMechanism == CKM_VENDOR_RSA_RAW) {
+        mode = kPrivateKeyRaw;
+        // A raw result is delivered at the modulus length.
+        OrlByteArray n;
+        rv = key->getModulus(n);
+        if (rv != CKR_OK) return rv;
+        k = usableModulusLength(n);
+    } else {
+        return mechanismInvalid(m_ulMechanism);
+    }
+
+    OrlByteArray result;
+    result.ensureCapacity(m_data.getLength());
+    uint32_t status;
+    try {
+        status = ctx.applyPrivateKey(key->path(), mode, m_data, result);
+    } catch (...) {
+        logMessage("<e> Unexpected Exception thrown by ZT_applyPrivateKey");
+        return CKR_GENERAL_ERROR;
+    }
+    if (status != 0) {
+        logMessage("<e> ZT_applyPrivateKey %X", status);
+        return CKR_DEVICE_ERROR;
+    }
+    if (k) leftPadToLength(result, k);
+    out.append(result.getContent(), result.getLength());
+    logMessage("<- decryptFinal");
+    return CKR_OK;
+}
