@@ -1,14 +1,19 @@
 // The operating system's load and unload hooks.
 #include "Startup.h"
 
+#include <cstdlib>
+
 #ifdef _WIN32
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
             return moduleAttach() ? TRUE : FALSE;
         case DLL_PROCESS_DETACH:
+            // A non-null reserved pointer means the process is terminating:
+            // its other threads are gone and other DLLs may be torn down.
+            if (reserved) moduleProcessExit(false);
             moduleDetach();
             return TRUE;
         default:
@@ -18,8 +23,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 #else
 // A shared object cannot refuse to load: a failed start-up leaves the module
 // loaded and every entry point reports it.
+static void quillonProcessExit() {
+    moduleProcessExit(true);
+}
+
+// The exit handler is registered after the card library was loaded, so at
+// exit() it runs before that library's static destructors; on dlclose it runs
+// only after the unload hook, and then does nothing.
 __attribute__((constructor)) static void quillonLoad() {
     moduleAttach();
+    atexit(quillonProcessExit);
 }
 __attribute__((destructor)) static void quillonUnload() {
     moduleDetach();
