@@ -45,7 +45,16 @@ struct CachedKey {
     KeyPtr key;
 };
 
+// Set when g_state is destroyed at process exit. A provider whose application
+// never called C_Finalize finalises from its own unload hook, which can run
+// after this library's static destructors; every entry then answers a status
+// instead of touching freed state. Trivially destructible, so it stays
+// readable to the end.
+bool g_stateGone = false;
+
 struct State {
+    ~State() { g_stateGone = true; }
+
     std::mutex homeMutex;
     std::string home;  // resolved by ZT_open, or by the first call without it
     bool homeResolved = false;
@@ -128,6 +137,7 @@ std::string bytesOf(const OrlByteArray& a) {
 // Any exception becomes a status: nothing escapes into the caller.
 template <typename F>
 ZT_STATUS guarded(F&& work) {
+    if (g_stateGone) return kInternalError;
     try {
         return work();
     } catch (...) {

@@ -11,6 +11,7 @@
 #include "OrlProperties.h"
 #include "Platform.h"
 #include "ProcessGlobal.h"
+#include "ReaderEvents.h"
 #include "cryptoki.h"
 
 namespace {
@@ -21,6 +22,8 @@ constexpr unsigned kStopIcon = 0x10;
 
 platform::LibraryHandle g_hCardLibrary = nullptr;
 bool s_usable = false;
+bool s_processExiting = false;
+bool s_detached = false;
 // Plain storage: the load hook may run before this file's dynamic initialisers.
 char s_failure[512];
 
@@ -42,6 +45,8 @@ bool fail(const std::string& why, const char* text, const char* caption) {
 bool moduleAttach() {
     g_hCardLibrary = nullptr;
     s_usable = false;
+    s_processExiting = false;
+    s_detached = false;
     s_failure[0] = 0;
 
     // The configuration file is read only when the registry cannot be: never both.
@@ -84,7 +89,18 @@ bool moduleAttach() {
     return true;
 }
 
+void moduleProcessExit(bool stopMonitor) {
+    if (s_detached || s_processExiting) return;
+    s_processExiting = true;
+    if (stopMonitor && s_usable) stopReaderMonitor();
+}
+
 void moduleDetach() {
+    s_detached = true;
+    if (s_processExiting) {
+        logMessage(" ************* STOP LIBRARY (process exit) ****************");
+        return;
+    }
     C_Finalize(nullptr);
     publishCardFunctions(nullptr);
     if (g_hCardLibrary) {

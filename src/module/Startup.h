@@ -5,7 +5,13 @@
 
 // Runs when the library is loaded; false when it must not be used.
 bool moduleAttach();
-// Runs when the library is unloaded.
+// The process is ending (exit(), or Windows' detach during process
+// termination): other libraries, the card library among them, may already have
+// destroyed their statics, so the unload that follows must not call them.
+// Stops the reader monitor first, while the card library still works.
+void moduleProcessExit(bool stopMonitor);
+// Runs when the library is unloaded: finalises, frees the card library, and
+// destroys the provider's own process-wide state.
 void moduleDetach();
 
 // False after a failed start-up. Where the loader cannot refuse a library

@@ -19,7 +19,10 @@ CK_RV C11RSAPublicKey::loadPublicKey() {
     OrlByteArray der;
     CK_RV rv = fetchRsaPublicKey(m_hConnection, getPath(), 0, der);
     if (rv != CKR_OK) return rv;
-    return decodeRsaPublicKey(der, m_pblModulus, m_pblPublicExponent, true);
+    rv = decodeRsaPublicKey(der, m_pblModulus, m_pblPublicExponent, true);
+    // The size follows the modulus, as it does when a template sets one.
+    if (rv == CKR_OK && m_pblModulus) m_ulModulusBits = 8 * m_pblModulus->getLength();
+    return rv;
 }
 
 CK_RV C11RSAPublicKey::getModulus(OrlByteArray& out) {
@@ -89,6 +92,13 @@ CK_RV C11RSAPublicKey::getAttributes(CAttributeVector& attributes) {
                 break;
             }
             case CKA_MODULUS_BITS:
+                // A key read back from the card holds no modulus yet, and its
+                // stored size is only the default: clients size signatures and
+                // raw RSA blocks by this answer, so take it from the token's key.
+                if (a->pValue && a->ulValueLen >= sizeof(CK_ULONG) && !m_pblModulus && getPath() &&
+                    *getPath()) {
+                    loadPublicKey();
+                }
                 r = attr::replyUlong(a, m_ulModulusBits);
                 break;
             case CKA_VALUE_SIZE:

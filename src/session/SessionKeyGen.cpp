@@ -16,6 +16,7 @@
 #include "C11RSAPublicKey.h"
 #include "C11SecretKey.h"
 #include "CSession.h"
+#include "CardStorage.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
@@ -53,26 +54,6 @@ void logVector(CAttributeVector& attributes) {
         const CK_ATTRIBUTE* a = attributes.elementAt(i);
         logMessage("type: (%lX), value: %p, valuelen: %d", static_cast<unsigned long>(a->type),
                    a->pValue, static_cast<int>(a->ulValueLen));
-    }
-}
-
-// The key path's leading decimal digits; 0 when there are none.
-CK_ULONG indexFromPath(const char* path) {
-    CK_ULONG index = 0;
-    for (const char* p = path; *p >= '0' && *p <= '9'; ++p) index = index * 10 + (*p - '0');
-    return index;
-}
-
-// Frees card storage no object will name. Best effort: a failure leaves
-// unused storage behind, never a dangling object.
-void releaseStorage(ZT_HANDLE hConnection, const std::string& path) {
-    CardFunctions* card = cardFunctions();
-    if (path.empty() || !card || !card->ZT_deleteObj) return;
-    try {
-        ZT_STATUS status = card->ZT_deleteObj(hConnection, path.c_str());
-        if (status != 0) logError("<e> ZT_DeleteObj %X", status);
-    } catch (...) {
-        logError("<e> Unexpected Exception thrown by ZT_DeleteObj");
     }
 }
 
@@ -182,7 +163,7 @@ CK_RV CSession::generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, C
             // and a value already stored for it leaves the card.
             std::string path = stored->getPath() ? stored->getPath() : "";
             table.removeObject(handle);
-            releaseStorage(hConnection, path);
+            releaseCardStorage(hConnection, path);
         }
         return rv;
     }
@@ -317,7 +298,7 @@ CK_RV CSession::generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicK
     CK_ULONG pathLength = std::strlen(path);
     // From here the token holds a pair: a failure frees its storage again.
     auto abandon = [&](CK_RV result) {
-        releaseStorage(hConnection, path);
+        releaseCardStorage(hConnection, path);
         oldMarks.restore();
         return result;
     };
@@ -355,7 +336,7 @@ CK_RV CSession::generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicK
         logVector(privateBound);
         logVector(publicBound);
     }
-    CK_ULONG index = indexFromPath(path);
+    CK_ULONG index = containerIndexFromPath(path);
     privateKey->setContainerIndex(index);
     publicKey->setContainerIndex(index);
     privateKey->setAttributes(CK_FALSE, privateBound);

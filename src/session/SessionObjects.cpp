@@ -12,6 +12,7 @@
 #include "C11SecretKey.h"
 #include "C11X509.h"
 #include "CSession.h"
+#include "CardStorage.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
@@ -41,26 +42,6 @@ bool isPathShared(CObjectTable& table, const std::string& path, const C11Object*
         }
     }
     return shared;
-}
-
-// Frees card storage the directory no longer names. Best effort: a failure
-// leaves unused storage behind, never a dangling object.
-void releaseStorage(ZT_HANDLE hConnection, const std::string& path) {
-    CardFunctions* card = cardFunctions();
-    if (path.empty() || !card || !card->ZT_deleteObj) return;
-    try {
-        ZT_STATUS status = card->ZT_deleteObj(hConnection, path.c_str());
-        if (status != 0) logError("<e> ZT_DeleteObj %X", status);
-    } catch (...) {
-        logError("<e> Unexpected Exception thrown by ZT_DeleteObj");
-    }
-}
-
-// The key path's leading decimal digits; 0 when there are none.
-CK_ULONG indexFromPath(const char* path) {
-    CK_ULONG index = 0;
-    for (const char* p = path; *p >= '0' && *p <= '9'; ++p) index = index * 10 + (*p - '0');
-    return index;
 }
 
 }  // namespace
@@ -177,7 +158,7 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
             // table, and a value already stored for it leaves the card.
             std::string path = object->getPath() ? object->getPath() : "";
             table.removeObject(handle);
-            releaseStorage(hConnection, path);
+            releaseCardStorage(hConnection, path);
             return rv;
         }
     } else {
@@ -278,7 +259,7 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
     privateKey->dropPrivateComponents();
     path[kKeyPathSize - 1] = 0;
     logMessage("ZT_putKeyPair OK. slotID: %s ", path);
-    CK_ULONG index = indexFromPath(path);
+    CK_ULONG index = containerIndexFromPath(path);
     logMessage("index: %d", static_cast<int>(index));
 
     CK_ULONG pathLength = std::strlen(path);
@@ -344,7 +325,7 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         logError("<e> writeObjects %lX", rv);
         table.removeObject(privateHandle);
         table.removeObject(publicHandle);
-        releaseStorage(hConnection, path);
+        releaseCardStorage(hConnection, path);
         for (const auto& mark : oldMarks) {
             unsigned long key = mark.first;
             C11Object* object = nullptr;
@@ -404,7 +385,7 @@ CK_RV CSession::deleteObject(CK_OBJECT_HANDLE hObject) {
         logError("<e> writeObjects %lX", rv);
         return rv;
     }
-    if (freeStorage) releaseStorage(hConnection, path);
+    if (freeStorage) releaseCardStorage(hConnection, path);
     logMessage("deleteObject OK");
     logMessage("-> deleteObject");
     return CKR_OK;

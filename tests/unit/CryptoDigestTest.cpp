@@ -6,7 +6,6 @@
 
 #include "../support/Hex.h"
 #include "Digest.h"
-#include "LogMask.h"
 #include "OrlByteArray.h"
 
 namespace {
@@ -97,23 +96,6 @@ TEST(CryptoDigest, DigestInfoLengthBytesFollowTheHashLength) {
     ASSERT_EQ(out.getLength(), 18u + 12u);
     EXPECT_EQ(out.getContent()[1], 12 + 16);
     EXPECT_EQ(out.getContent()[17], 12);
-}
-
-TEST(LogMask, SecretValuesAreMasked) {
-    for (CK_ATTRIBUTE_TYPE t : {CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1,
-                                CKA_EXPONENT_2, CKA_COEFFICIENT}) {
-        EXPECT_TRUE(isSecretAttribute(t, CKO_PRIVATE_KEY)) << t;
-        EXPECT_TRUE(isSecretAttribute(t, kUnknownObjectClass)) << t;
-    }
-    EXPECT_TRUE(isSecretAttribute(CKA_VALUE, CKO_SECRET_KEY));
-    EXPECT_TRUE(isSecretAttribute(CKA_VALUE, CKO_PRIVATE_KEY));
-    EXPECT_TRUE(isSecretAttribute(CKA_VALUE, kUnknownObjectClass));
-    EXPECT_FALSE(isSecretAttribute(CKA_VALUE, CKO_DATA));
-    EXPECT_FALSE(isSecretAttribute(CKA_VALUE, CKO_CERTIFICATE));
-    EXPECT_FALSE(isSecretAttribute(CKA_MODULUS, CKO_PRIVATE_KEY));
-    EXPECT_FALSE(isSecretAttribute(CKA_PUBLIC_EXPONENT, CKO_PRIVATE_KEY));
-    EXPECT_FALSE(isSecretAttribute(CKA_LABEL, CKO_SECRET_KEY));
-    EXPECT_EQ(maskedValue(24), "<masked, 24 bytes>");
 }
 
 }  // namespace
