@@ -1,5 +1,9 @@
 #include "ReaderMonitor.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -129,8 +133,7 @@ void runRound(Monitor& m) {
     if (hooks.leaveCallbacks) hooks.leaveCallbacks();
 }
 
-void threadMain(Monitor* monitor) {
-    Monitor& m = *monitor;
+void pollUntilStopped(Monitor& m) {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m.registry);
@@ -144,6 +147,24 @@ void threadMain(Monitor* monitor) {
         runRound(m);
     }
 }
+
+#ifdef _WIN32
+// The thread holds its own reference on the DLL its code lives in and drops
+// it as it ends. Unloading while sessions are open then leaves the DLL (and
+// the monitor) in place instead of waiting for this thread inside DllMain,
+// under the loader lock the ending thread needs too.
+void threadMain(Monitor* monitor) {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&pollUntilStopped), &self);
+    pollUntilStopped(*monitor);
+    if (self) FreeLibraryAndExitThread(self, 0);
+}
+#else
+void threadMain(Monitor* monitor) {
+    pollUntilStopped(*monitor);
+}
+#endif
 
 }  // namespace
 

@@ -132,7 +132,7 @@ TEST_F(CardRemoval, NoThreadWhenTheApplicationForbidsThem) {
 // lock call until C_Finalize holds the lock, so that the monitor is waiting
 // for the lock while C_Finalize deletes the sessions.
 std::thread::id s_mainThread;
-std::atomic<bool> s_finalizing{false}, s_monitorWaiting{false};
+std::atomic<bool> s_finalizing{false}, s_monitorWaiting{false}, s_finalizeHoldsLock{false};
 CK_RV appCreate(CK_VOID_PTR_PTR out) {
     *out = new std::recursive_mutex;
     return CKR_OK;
@@ -145,10 +145,14 @@ CK_RV appLock(CK_VOID_PTR m) {
     bool main = std::this_thread::get_id() == s_mainThread;
     if (!main) {
         s_monitorWaiting = true;
-        waitUntil([] { return s_finalizing.load(); }, 3000ms);
+        // Only once C_Finalize holds the lock, so the monitor cannot slip in first.
+        waitUntil([] { return s_finalizeHoldsLock.load(); }, 3000ms);
     }
     static_cast<std::recursive_mutex*>(m)->lock();
-    if (main && s_finalizing) std::this_thread::sleep_for(200ms);  // the monitor queues up
+    if (main && s_finalizing) {
+        s_finalizeHoldsLock = true;
+        std::this_thread::sleep_for(200ms);  // the monitor queues up
+    }
     return CKR_OK;
 }
 CK_RV appUnlock(CK_VOID_PTR m) {
@@ -163,6 +167,7 @@ TEST_F(CardRemoval, FinalizeWhileTheMonitorWaitsForTheLock) {
     s_mainThread = std::this_thread::get_id();
     s_finalizing = false;
     s_monitorWaiting = false;
+    s_finalizeHoldsLock = false;
     CK_C_INITIALIZE_ARGS args;
     std::memset(&args, 0, sizeof(args));
     args.CreateMutex = appCreate;
@@ -182,6 +187,7 @@ TEST_F(CardRemoval, FinalizeWhileTheMonitorWaitsForTheLock) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_RV(CKR_OK, p11->C_Finalize(nullptr));
     s_finalizing = false;
+    s_finalizeHoldsLock = false;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
     EXPECT_EQ(threadCount(), idle);
     // The sessions went with C_Finalize; the late monitor reported nothing.
