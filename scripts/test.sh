@@ -10,6 +10,8 @@ source scripts/packages.sh
 install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 failed=0
+passed_suites=0
+failed_suites=0
 run_suite() {  # name, build dir, cmake args...
     local name=$1 dir=$2
     shift 2
@@ -21,16 +23,28 @@ run_suite() {  # name, build dir, cmake args...
 }
 
 mkdir -p build
-run_suite "ASan+UBSan build" build/asan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZER=address || failed=1
+if run_suite "ASan+UBSan build" build/asan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZER=address; then
+    passed_suites=$((passed_suites + 1))
+else
+    failed=1
+    failed_suites=$((failed_suites + 1))
+fi
 
 for extra in scripts/test.d/*.sh; do
     [ -e "$extra" ] || continue
     echo "=== $(basename "$extra") ==="
-    bash "$extra" || failed=1
+    if bash "$extra"; then
+        passed_suites=$((passed_suites + 1))
+    else
+        failed=1
+        failed_suites=$((failed_suites + 1))
+    fi
 done
 
 if [ "$failed" -ne 0 ]; then
     echo "SOME TESTS FAILED"
+    echo "suites: $passed_suites passed, $failed_suites failed"
     exit 1
 fi
 echo "ALL TESTS PASSED"
+echo "suites: $passed_suites passed, $failed_suites failed"
