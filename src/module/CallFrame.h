@@ -78,22 +78,31 @@ enum class ZeroSession { BadArguments, InvalidHandle, Lookup };
 
 CK_RV sessionHandleZero();  // logs and answers CKR_SESSION_HANDLE_INVALID
 
-// Checks (a session handle of 0 first, as `zero` says), then work(CSession&)
-// under the lock on the session the handle names.
+// As forSession, without the initialisation check: before C_Initialize such
+// calls fail at the session lookup instead.
 template <typename Work>
-CK_RV forSession(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine, Work&& work,
-                 ZeroSession zero = ZeroSession::BadArguments) {
-    if (!g_bInitialized.load()) return notInitialised();
+CK_RV forSessionUnchecked(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine,
+                          Work&& work, ZeroSession zero = ZeroSession::BadArguments) {
     if (hSession == 0 && zero == ZeroSession::BadArguments) return argumentsBad();
     if (hSession == 0 && zero == ZeroSession::InvalidHandle) return sessionHandleZero();
-    CK_RV rv = precheck(checks);
-    if (rv != CKR_OK) return rv;
+    for (bool ok : checks) {
+        if (!ok) return argumentsBad();
+    }
     return locked(exitLine, [&]() -> CK_RV {
         CSession* session = nullptr;
         CK_RV found = lookupSession(hSession, &session);
         if (found != CKR_OK) return found;
         return work(*session);
     });
+}
+
+// Checks (a session handle of 0 first, as `zero` says), then work(CSession&)
+// under the lock on the session the handle names.
+template <typename Work>
+CK_RV forSession(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine, Work&& work,
+                 ZeroSession zero = ZeroSession::BadArguments) {
+    if (!g_bInitialized.load()) return notInitialised();
+    return forSessionUnchecked(hSession, checks, exitLine, work, zero);
 }
 
 // Checks, then work(readerName) under the lock for a valid slot ID.

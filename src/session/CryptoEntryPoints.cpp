@@ -18,16 +18,7 @@ template <typename Work>
 CK_RV onSession(bool checkInitialised, CK_SESSION_HANDLE hSession, frame::ZeroSession zero,
                 frame::Checks checks, const char* exitLine, Work&& work) {
     if (checkInitialised) return frame::forSession(hSession, checks, exitLine, work, zero);
-    if (hSession == 0) return frame::argumentsBad();
-    for (bool ok : checks) {
-        if (!ok) return frame::argumentsBad();
-    }
-    return frame::locked(exitLine, [&]() -> CK_RV {
-        CSession* session = nullptr;
-        CK_RV rv = lookupSession(hSession, &session);
-        if (rv != CKR_OK) return rv;
-        return work(*session);
-    });
+    return frame::forSessionUnchecked(hSession, checks, exitLine, work);
 }
 
 constexpr frame::ZeroSession kBadArguments = frame::ZeroSession::BadArguments;

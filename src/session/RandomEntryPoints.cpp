@@ -4,20 +4,16 @@
 #include "RandomGenerator.h"
 
 namespace {
-// Under the lock: the handle names an open session.
-CK_RV checkSession(CK_SESSION_HANDLE hSession) {
-    return frame::locked(nullptr, [&] {
-        CSession* session = nullptr;
-        return lookupSession(hSession, &session);
-    });
+CK_RV sessionOpen(CSession&) {
+    return CKR_OK;
 }
 }  // namespace
 
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen) {
     logMessage("-> C_GenerateRandom (%lx, %p, %lx", hSession, static_cast<void*>(pRandomData),
                ulRandomLen);
-    if (!pRandomData || ulRandomLen == 0) return frame::argumentsBad();
-    CK_RV rv = checkSession(hSession);
+    CK_RV rv = frame::forSessionUnchecked(hSession, {pRandomData != nullptr, ulRandomLen != 0},
+                                          nullptr, sessionOpen, frame::ZeroSession::Lookup);
     if (rv != CKR_OK) return rv;
     generateRandom(pRandomData, ulRandomLen);
     logMessage("<- C_GenerateRandom");
@@ -26,8 +22,7 @@ CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_U
 
 CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen) {
     logMessage("-> C_SeedRandom (%p, %lx)", static_cast<void*>(pSeed), ulSeedLen);
-    if (hSession == 0 || !pSeed) return frame::argumentsBad();
-    CK_RV rv = checkSession(hSession);
+    CK_RV rv = frame::forSessionUnchecked(hSession, {pSeed != nullptr}, nullptr, sessionOpen);
     if (rv != CKR_OK) return rv;
     mixRandomSeed(pSeed, ulSeedLen);
     logMessage("<- C_SeedRandom");
