@@ -2,7 +2,24 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
+
+namespace {
+
+// Zeroes through a volatile pointer: a plain memset before free may be dropped.
+void secureZero(unsigned char* p, unsigned long n) {
+    volatile unsigned char* v = p;
+    for (unsigned long i = 0; i < n; ++i) v[i] = 0;
+}
+
+// Length after adding n bytes; a total past the limit throws before anything changes.
+unsigned long grownLength(unsigned long length, unsigned long long n) {
+    if (n > OrlByteArray::kMaxLength - length) throw std::bad_alloc();
+    return static_cast<unsigned long>(length + n);
+}
+
+}  // namespace
 
 OrlByteArray::OrlByteArray() : m_data(nullptr), m_length(0), m_capacity(0) {}
 
@@ -33,31 +50,44 @@ OrlByteArray& OrlByteArray::operator=(const OrlByteArray& other) {
 }
 
 OrlByteArray::~OrlByteArray() {
-    if (m_data) std::memset(m_data, 0, m_capacity);  // values may be key material
+    if (m_data) secureZero(m_data, m_capacity);  // values may be key material
     std::free(m_data);
 }
 
 void OrlByteArray::grow(unsigned long needed) {
     if (needed <= m_capacity) return;
-    unsigned long capacity = m_capacity < 16 ? 16 : m_capacity;
-    while (capacity < needed) capacity += capacity / 2 + 1;  // geometric: amortised O(1) appends
+    if (needed > kMaxLength) throw std::bad_alloc();
+    // Geometric, for amortised O(1) appends; computed in 64 bits and capped,
+    // so it ends also for a need near the limit.
+    unsigned long long capacity = m_capacity < 16 ? 16 : m_capacity;
+    while (capacity < needed) capacity += capacity / 2 + 1;
+    if (capacity > kMaxLength) capacity = kMaxLength;
     auto* data = static_cast<unsigned char*>(std::malloc(capacity));
     if (!data) throw std::bad_alloc();
     if (m_length) std::memcpy(data, m_data, m_length);
-    if (m_data) std::memset(m_data, 0, m_capacity);
+    if (m_data) secureZero(m_data, m_capacity);
     std::free(m_data);
     m_data = data;
-    m_capacity = capacity;
+    m_capacity = static_cast<unsigned long>(capacity);
 }
 
 void OrlByteArray::append(unsigned char b) {
-    grow(m_length + 1);
+    grow(grownLength(m_length, 1));
     m_data[m_length++] = b;
 }
 
 void OrlByteArray::append(const unsigned char* data, unsigned int n) {
     if (!n || !data) return;
-    grow(m_length + n);
+    const unsigned long needed = grownLength(m_length, n);
+    // Growing frees the old buffer: bytes taken from it are copied out first.
+    std::less<const unsigned char*> before;
+    if (needed > m_capacity && m_data && !before(data, m_data) &&
+        before(data, m_data + m_capacity)) {
+        OrlByteArray copy(data, n);
+        append(copy);
+        return;
+    }
+    grow(needed);
     std::memmove(m_data + m_length, data, n);
     m_length += n;
 }
@@ -69,7 +99,7 @@ void OrlByteArray::append(const OrlByteArray& other) {
         return;
     }
     if (!other.m_length) return;
-    grow(m_length + other.m_length);
+    grow(grownLength(m_length, other.m_length));
     std::memcpy(m_data + m_length, other.m_data, other.m_length);
     m_length += other.m_length;
 }
@@ -79,6 +109,11 @@ void OrlByteArray::ensureCapacity(unsigned long n) {
 }
 
 void OrlByteArray::removeAll() {
+    m_length = 0;
+}
+
+void OrlByteArray::wipe() {
+    if (m_data) secureZero(m_data, m_capacity);
     m_length = 0;
 }
 

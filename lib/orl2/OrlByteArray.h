@@ -6,6 +6,11 @@
 
 class OrlByteArray {
 public:
+    // Longest array: lengths and their sums stay below 2^32, so no length
+    // arithmetic wraps where unsigned long is 32 bits (Windows). Growing past
+    // it throws std::bad_alloc.
+    static constexpr unsigned long kMaxLength = 0x7FFFFFFFul;
+
     OrlByteArray();
     OrlByteArray(const unsigned char* data, unsigned long n);
     OrlByteArray(const OrlByteArray& other);
@@ -15,6 +20,7 @@ public:
     virtual ~OrlByteArray();
 
     void append(unsigned char b);
+    // data may point into this array itself.
     void append(const unsigned char* data, unsigned int n);
     void append(const OrlByteArray& other);
 
@@ -26,6 +32,8 @@ public:
     void ensureCapacity(unsigned long n);
     // Empties the array; the room stays reserved.
     void removeAll();
+    // Empties the array and zeroes all its room: for plaintext and key bytes.
+    void wipe();
     // Sets the length, zero-filling any new bytes.
     void setLength(unsigned long n);
 
