@@ -40,6 +40,18 @@ CK_RV C11RSAPrivateKey::getModulus(OrlByteArray& out) {
     return CKR_OK;
 }
 
+CK_RV C11RSAPrivateKey::getPublicExponent(OrlByteArray& out) {
+    if (!m_pblPublicExponent) {
+        CK_RV rv = loadPublicKey();
+        if (rv != CKR_OK || !m_pblPublicExponent) {
+            logError("<e> loadPublicKey: %lX", static_cast<unsigned long>(rv));
+            return CKR_DEVICE_ERROR;
+        }
+    }
+    out.append(*m_pblPublicExponent);
+    return CKR_OK;
+}
+
 namespace {
 void wipeAndDrop(OwnedBytes& value) {
     if (value) {

@@ -26,6 +26,9 @@ public:
     CK_RV loadPublicKey();
     // Appends the modulus, loading it first when absent; failure CKR_DEVICE_ERROR.
     CK_RV getModulus(OrlByteArray& out);
+    // Appends the public exponent, loading it first when absent (it checks what
+    // the token's private-key operation answers); failure CKR_DEVICE_ERROR.
+    CK_RV getPublicExponent(OrlByteArray& out);
     const OrlByteArray* modulus() const { return m_pblModulus.get(); }
     const OrlByteArray* publicExponent() const { return m_pblPublicExponent.get(); }
     const OrlByteArray* privateExponent() const { return m_pblPrivateExponent.get(); }

@@ -4,6 +4,7 @@
 #include "Digest.h"
 #include "Log.h"
 #include "Pkcs1.h"
+#include "PrivateKeyResult.h"
 #include "RsaPublic.h"
 
 namespace {
@@ -38,15 +39,29 @@ size_t usableModulusLength(const OrlByteArray& n) {
     return k > kMaxModulusBytes ? 0 : k;
 }
 
-// Appends a part to the accumulated data; the byte array holds at most 4 GiB.
+// Appends a part to the accumulated data, refusing what the byte array cannot
+// hold (its limit keeps every length sum within 32 bits).
 CK_RV accumulate(OrlByteArray& data, const unsigned char* part, size_t length) {
-    if (length > 0xFFFFFFFFu - data.getLength()) {
+    if (length > OrlByteArray::kMaxLength - data.getLength()) {
         logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(length));
         return CKR_DATA_LEN_RANGE;
     }
     data.append(part, static_cast<unsigned>(length));
     return CKR_OK;
 }
+
+// The accumulated data may be plaintext or key bytes: zeroed when the
+// operation ends, however the final step returns.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(OrlByteArray& data) : m_data(data) {}
+    ~WipeOnExit() { m_data.wipe(); }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    OrlByteArray& m_data;
+};
 
 CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
     logMessage("<e> CKR_MECHANISM_INVALID: %lX", static_cast<unsigned long>(m));
@@ -63,6 +78,7 @@ COperationState::~COperationState() = default;
 void COperationState::reset() {
     m_ulOperation = OP_NONE;
     m_hKey = 0;
+    m_data.wipe();
     releaseHash();
     m_pCipher.reset();
 }
@@ -102,7 +118,7 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     m_ulDigestLen = algorithm->announcedLength;
     m_hKey = 0;  // the hash takes the key's place
     m_ulOperation = OP_DIGEST;
-    m_data.removeAll();
+    m_data.wipe();
     logMessage("-> digestInit");
     return CKR_OK;
 }
@@ -170,7 +186,7 @@ CK_RV COperationState::signInit(CCryptoContext& ctx, const CK_MECHANISM* pMechan
     logMessage("%s", scheme->name);
     m_hKey = hKey;
     m_ulOperation = OP_SIGN;
-    m_data.removeAll();
+    m_data.wipe();
     logMessage("<- signInit");
     return CKR_OK;
 }
@@ -198,6 +214,7 @@ CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
         return CKR_OPERATION_NOT_INITIALIZED;
     }
     m_ulOperation = OP_NONE;  // over, whatever happens below
+    WipeOnExit wipeData(m_data);
 
     const SignatureScheme* scheme = findSignatureScheme(m_ulMechanism);
     if (!scheme) return mechanismInvalid(m_ulMechanism);
@@ -242,6 +259,8 @@ CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
         logMessage("<e> error ZT_applyPrivateKey: %X ", status);
         return CKR_DEVICE_ERROR;
     }
+    rv = checkPrivateKeyResult(*key, PrivateKeyResult::Raw, block, result);
+    if (rv != CKR_OK) return rv;
     // A signature is always k bytes, also when its number has leading zeros.
     leftPadToLength(result, k);
     signature.append(result);
@@ -264,7 +283,7 @@ CK_RV COperationState::verifyInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     m_ulMechanism = scheme->mechanism;
     m_hKey = hKey;
     m_ulOperation = OP_VERIFY;
-    m_data.removeAll();
+    m_data.wipe();
     logMessage("<- verifyInit");
     return CKR_OK;
 }
@@ -287,6 +306,7 @@ CK_RV COperationState::verifyFinal(CCryptoContext& ctx, const unsigned char* sig
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_VERIFY) return CKR_OPERATION_NOT_INITIALIZED;
     m_ulOperation = OP_NONE;
+    WipeOnExit wipeData(m_data);
 
     const SignatureScheme* scheme = findSignatureScheme(m_ulMechanism);
     if (!scheme) return mechanismInvalid(m_ulMechanism);
@@ -420,7 +440,7 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
 
     m_hKey = hKey;
     m_ulOperation = encrypt ? OP_ENCRYPT : OP_DECRYPT;
-    m_data.removeAll();
+    m_data.wipe();
     logMessage(encrypt ? "<- encryptInit" : "<- decryptInit");
     return CKR_OK;
 }
@@ -466,6 +486,7 @@ CK_RV COperationState::encryptFinal(CCryptoContext& ctx, COutput& out) {
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_ENCRYPT) return CKR_OPERATION_NOT_INITIALIZED;
     m_ulOperation = OP_NONE;  // over, whatever happens below
+    WipeOnExit wipeData(m_data);
 
     std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
     if (!key) return CKR_KEY_HANDLE_INVALID;
@@ -530,6 +551,7 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DECRYPT) return CKR_OPERATION_NOT_INITIALIZED;
     m_ulOperation = OP_NONE;
+    WipeOnExit wipeData(m_data);
 
     std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
     if (!key) return CKR_KEY_HANDLE_INVALID;
@@ -543,11 +565,14 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
     if (keyClass != CKO_PRIVATE_KEY) return CKR_KEY_HANDLE_INVALID;
 
     unsigned char mode;
+    PrivateKeyResult kind;
     size_t k = 0;
     if (m_ulMechanism == CKM_RSA_PKCS) {
         mode = kPrivateKeyDecryptPkcs1;
+        kind = PrivateKeyResult::Pkcs1Message;
     } else if (m_ulMechanism == CKM_VENDOR_RSA_RAW) {
         mode = kPrivateKeyRaw;
+        kind = PrivateKeyResult::Raw;
         // A raw result is delivered at the modulus length.
         OrlByteArray n;
         rv = key->getModulus(n);
@@ -570,6 +595,8 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
         logMessage("<e> ZT_applyPrivateKey %X", status);
         return CKR_DEVICE_ERROR;
     }
+    rv = checkPrivateKeyResult(*key, kind, m_data, result);
+    if (rv != CKR_OK) return rv;
     if (k) leftPadToLength(result, k);
     out.append(result.getContent(), result.getLength());
     logMessage("<- decryptFinal");

@@ -34,8 +34,10 @@ CK_RV CObjectKey::getModulus(OrlByteArray& out) {
 }
 
 CK_RV CObjectKey::getPublicExponent(OrlByteArray& out) {
-    auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object);
-    return pub ? pub->getPublicExponent(out) : CKR_KEY_TYPE_INCONSISTENT;
+    if (auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object)) return pub->getPublicExponent(out);
+    if (auto* priv = dynamic_cast<C11RSAPrivateKey*>(&m_object))
+        return priv->getPublicExponent(out);
+    return CKR_KEY_TYPE_INCONSISTENT;
 }
 
 const char* CObjectKey::path() {

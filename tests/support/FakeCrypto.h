@@ -7,6 +7,7 @@
 #include <cryptopp/osrng.h>
 #include <cryptopp/rsa.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -80,6 +81,10 @@ public:
     std::vector<CardCall> calls;
     uint32_t cardStatus = 0;
     bool cardThrows = false;
+    // A lying card: changes the result before it is handed back.
+    std::function<void(Bytes&)> corruptResult;
+    // Sees the input buffer itself (the operation's own array).
+    std::function<void(OrlByteArray&)> onApply;
 
     CK_RV guard() override { return guardResult; }
     std::unique_ptr<CCryptoKey> findKey(CK_OBJECT_HANDLE hKey) override {
@@ -92,6 +97,7 @@ public:
     uint32_t applyPrivateKey(const char* path, unsigned char mode, OrlByteArray& in,
                              OrlByteArray& out) override {
         calls.push_back({path, mode, bytesOf(in)});
+        if (onApply) onApply(in);
         if (cardThrows) throw std::runtime_error("card gone");
         if (cardStatus) return cardStatus;
         const Key* key = nullptr;
@@ -114,6 +120,7 @@ public:
             if (i == k) return 0x6A80;
             result.assign(block.begin() + i + 1, block.end());
         }
+        if (corruptResult) corruptResult(result);
         out.append(result.data(), static_cast<unsigned>(result.size()));
         return 0;
     }
@@ -143,7 +150,6 @@ inline void addKeyPair(Context& ctx, const CryptoPP::InvertibleRSAFunction& rsa,
     ctx.keys[pub] = p;
     Key s = p;
     s.keyClass = CKO_PRIVATE_KEY;
-    s.exponent.clear();
     s.path = path;
     s.rsa = &rsa;
     ctx.keys[priv] = s;
