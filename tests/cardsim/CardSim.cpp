@@ -57,6 +57,87 @@ std::map<int, Script> s_scripts;
 std::vector<CardSimCall> s_calls;
 uint32_t s_nullMask = 0;
 
+// ---- Lying answers (see CardSim.h) ----
+struct NthScript {
+    int remaining;
+    uint32_t status;
+};
+struct Corruption {
+    CardSimFault fault;
+    size_t count;
+    int times;
+};
+std::multimap<int, NthScript> s_nthScripts;
+std::map<int, Corruption> s_corruptions;
+std::map<std::string, std::vector<std::vector<uint8_t>>> s_directoryQueue;
+
+// True when a script for the n-th call answers this one; counts the call.
+bool nthScripted(int entry, uint32_t* status) {
+    bool answered = false;
+    auto range = s_nthScripts.equal_range(entry);
+    for (auto it = range.first; it != range.second;) {
+        if (--it->second.remaining == 0) {
+            *status = it->second.status;
+            answered = true;
+            it = s_nthScripts.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return answered;
+}
+
+// Applies a scripted wrong result to what the entry appended after `start`.
+void corrupt(int entry, OrlByteArray& out, unsigned long start) {
+    auto it = s_corruptions.find(entry);
+    if (it == s_corruptions.end() || it->second.times == 0) return;
+    Corruption& c = it->second;
+    if (c.times > 0) --c.times;
+    std::vector<uint8_t> bytes(out.getContent() + start, out.getContent() + out.getLength());
+    switch (c.fault) {
+        case CardSimFault::Empty:
+            bytes.clear();
+            break;
+        case CardSimFault::Truncate:
+            if (bytes.size() > c.count) bytes.resize(c.count);
+            break;
+        case CardSimFault::Extend:
+            bytes.insert(bytes.end(), c.count, 0x5A);
+            break;
+        case CardSimFault::LeadingZeros:
+            bytes.insert(bytes.begin(), c.count, 0);
+            break;
+        case CardSimFault::FlipByte:
+            if (!bytes.empty()) bytes[c.count % bytes.size()] ^= 0xFF;
+            break;
+        case CardSimFault::CrtFault:
+            break;  // done by the private-key operation itself
+    }
+    out.setLength(start);
+    out.append(bytes.data(), static_cast<unsigned>(bytes.size()));
+}
+
+bool crtFaultScripted() {
+    auto it = s_corruptions.find(kZtApplyPrivateKey);
+    return it != s_corruptions.end() && it->second.times != 0 &&
+           it->second.fault == CardSimFault::CrtFault;
+}
+
+// x^d mod n by the Chinese remainder theorem with the half modulo q off by
+// one: the result is right modulo p only, and gcd(y^e - x, n) = p.
+CryptoPP::Integer faultyCrt(const CryptoPP::InvertibleRSAFunction& key,
+                            const CryptoPP::Integer& x) {
+    const CryptoPP::Integer& p = key.GetPrime1();
+    const CryptoPP::Integer& q = key.GetPrime2();
+    CryptoPP::Integer yp = a_exp_b_mod_c(x % p, key.GetModPrime1PrivateExponent(), p);
+    CryptoPP::Integer yq = (a_exp_b_mod_c(x % q, key.GetModPrime2PrivateExponent(), q) + 1) % q;
+    // y = yq + q * ((yp - yq) * q^-1 mod p)
+    CryptoPP::Integer h = ((yp - yq) % p * q.InverseMod(p)) % p;
+    return yq + q * h;
+}
+
+void nextQueuedDirectory(uint64_t handle);
+
 Reader* findReader(const std::string& name) {
     for (auto& r : s_readers)
         if (r.name == name) return &r;
@@ -110,6 +191,7 @@ void copyText(char* out, const std::string& text) {
 bool intercepted(CardSimCall call, uint32_t* status) {
     int entry = call.entry;
     record(std::move(call));
+    if (nthScripted(entry, status)) return true;
     return scripted(entry, status);
 }
 
@@ -242,7 +324,9 @@ ZT_STATUS simReadObj(ZT_HANDLE handle, const char* path, uint32_t accessClass, O
     auto it = card->values.find(path);
     if (it == card->values.end()) return kSimNotFound;
     if (!it->second.written) return kSimEmptyObject;
+    unsigned long start = out.getLength();
     out.append(it->second.bytes.data(), static_cast<unsigned>(it->second.bytes.size()));
+    corrupt(kZtReadObj, out, start);
     return 0;
 }
 
@@ -294,10 +378,13 @@ ZT_STATUS simGetObjectTbl(ZT_HANDLE handle, OrlByteArray& out) {
     call.handle = handle;
     uint32_t status = 0;
     if (intercepted(std::move(call), &status)) return status;
+    nextQueuedDirectory(handle);
     Card* card = cardOf(handle);
     if (!card) return kSimBadHandle;
     if (!card->hasDirectory) return kSimNoDirectory;
+    unsigned long start = out.getLength();
     out.append(card->directory.data(), static_cast<unsigned>(card->directory.size()));
+    corrupt(kZtGetObjectTbl, out, start);
     return 0;
 }
 
@@ -337,11 +424,13 @@ ZT_STATUS simApplyPrivateKey(ZT_HANDLE handle, const char* path, unsigned char m
     CryptoPP::Integer x = integerOf(in);
     if (in.getLength() > k || x >= key.GetModulus()) return kStatusWrongData;
     CryptoPP::AutoSeededRandomPool rng;
-    CryptoPP::Integer y = key.CalculateInverse(rng, x);
+    CryptoPP::Integer y = crtFaultScripted() ? faultyCrt(key, x) : key.CalculateInverse(rng, x);
     std::vector<uint8_t> block(k);
     y.Encode(block.data(), k);
+    unsigned long start = out.getLength();
     if (mode == kPrivateKeyRaw) {
         out.append(block.data(), static_cast<unsigned>(k));
+        corrupt(kZtApplyPrivateKey, out, start);
         return 0;
     }
     // PKCS#1 v1.5 type 2: 00 02 PS(>= 8 non-zero) 00 M
@@ -350,6 +439,7 @@ ZT_STATUS simApplyPrivateKey(ZT_HANDLE handle, const char* path, unsigned char m
     while (i < k && block[i] != 0) ++i;
     if (i == k || i < 10) return kStatusWrongData;
     out.append(block.data() + i + 1, static_cast<unsigned>(k - i - 1));
+    corrupt(kZtApplyPrivateKey, out, start);
     return 0;
 }
 
@@ -438,7 +528,9 @@ ZT_STATUS simGetPublicKey(ZT_HANDLE handle, const char* path, OrlByteArray& out)
     pub.DEREncode(queue);
     std::vector<uint8_t> der(queue.MaxRetrievable());
     queue.Get(der.data(), der.size());
+    unsigned long start = out.getLength();
     out.append(der.data(), static_cast<unsigned>(der.size()));
+    corrupt(kZtGetPublicKey, out, start);
     return 0;
 }
 
@@ -524,6 +616,9 @@ void cardsim_reset() {
     s_scripts.clear();
     s_calls.clear();
     s_nullMask = 0;
+    s_nthScripts.clear();
+    s_corruptions.clear();
+    s_directoryQueue.clear();
 }
 
 void cardsim_addReader(const std::string& reader, bool withCard) {
@@ -689,4 +784,34 @@ size_t cardsim_connectionCount() {
 void cardsim_setKeyPathPrefix(const std::string& reader, const std::string& prefix) {
     std::lock_guard<std::recursive_mutex> lock(s_mutex);
     if (Reader* r = findReader(reader)) r->card.keyPathPrefix = prefix;
+}
+
+// ---- Lying answers ----
+
+namespace {
+void nextQueuedDirectory(uint64_t handle) {
+    auto c = s_connections.find(handle);
+    if (c == s_connections.end()) return;
+    auto q = s_directoryQueue.find(c->second.reader);
+    Reader* r = findReader(c->second.reader);
+    if (q == s_directoryQueue.end() || q->second.empty() || !r) return;
+    r->card.directory = q->second.front();
+    r->card.hasDirectory = true;
+    q->second.erase(q->second.begin());
+}
+}  // namespace
+
+void cardsim_scriptNth(int entry, int n, uint32_t status) {
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    if (n > 0) s_nthScripts.emplace(entry, NthScript{n, status});
+}
+
+void cardsim_corruptResult(int entry, CardSimFault fault, size_t count, int times) {
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    s_corruptions[entry] = Corruption{fault, count, times};
+}
+
+void cardsim_queueDirectory(const std::string& reader, const std::vector<uint8_t>& directory) {
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    s_directoryQueue[reader].push_back(directory);
 }

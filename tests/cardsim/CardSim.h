@@ -114,4 +114,34 @@ CARDSIM_API void cardsim_setKeyPathPrefix(const std::string& reader, const std::
 CARDSIM_API size_t cardsim_connectionCount();
 }
 
+// ---- A card that lies ------------------------------------------------------
+// Answers a real card or reader may give that the scripts above cannot.
+
+// Ways a result can be wrong, applied to what an entry appends to its output
+// buffer after the card did its work (ZT_applyPrivateKey, ZT_readObj,
+// ZT_getObjectTbl, ZT_getPublicKey).
+enum class CardSimFault {
+    Empty,         // nothing appended, status 0
+    Truncate,      // only the first `count` bytes
+    Extend,        // `count` extra bytes 0x5A at the end
+    LeadingZeros,  // `count` zero bytes in front (same number, longer)
+    FlipByte,      // byte number `count` (modulo the length) inverted
+    CrtFault,      // ZT_applyPrivateKey only: one CRT half computed wrongly
+};
+
+extern "C++" {
+// The n-th call of the entry from now on (1 = the next) answers `status`
+// without doing anything; the calls before and after behave as usual.
+CARDSIM_API void cardsim_scriptNth(int entry, int n, uint32_t status);
+// The next `times` successful calls of the entry (times < 0: every one) give a
+// wrong result of that kind.
+CARDSIM_API void cardsim_corruptResult(int entry, CardSimFault fault, size_t count = 0,
+                                       int times = 1);
+// Each directory queued replaces the card's stored directory just before one
+// later ZT_getObjectTbl reads it, oldest first: as if another application
+// wrote the token between two reads.
+CARDSIM_API void cardsim_queueDirectory(const std::string& reader,
+                                        const std::vector<uint8_t>& directory);
+}
+
 #endif
