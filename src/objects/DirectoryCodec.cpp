@@ -56,6 +56,9 @@ void getShortText(CBufferedReader& r, OwnedText& text, bool absentWhenEmpty) {
     }
     char buffer[256];
     uint32_t got = r.read(buffer, n);
+    // Cut off before its first byte: read as a length of 0, which is what
+    // writing it back gives.
+    if (got == 0 && absentWhenEmpty) return;
     text.reset(new std::string(buffer, got));
 }
 
@@ -65,6 +68,7 @@ void getLongBytes(CBufferedReader& r, OwnedBytes& bytes) {
     if (n == 0) return;
     OwnedBytes value(new OrlByteArray(static_cast<unsigned long>(n)));
     uint32_t got = r.read(value->getContent(), n);
+    if (got == 0) return;  // as a length of 0, which is what writing it back gives
     value->setLength(got);
     bytes = std::move(value);
 }
