@@ -453,11 +453,23 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
     }
     // The class picks the record layout on the card: it never changes, or the
     // directory would be read back as an object of another class.
+    // Nor does CKA_TOKEN: a session object made a token object would be stored
+    // without its value and vanish at the next reload; a token object made a
+    // session object would leave its stored value behind and belong to no
+    // session.
     for (CK_ULONG i = 0; i < ulCount; ++i) {
-        if (pTemplate[i].type != CKA_CLASS) continue;
-        if (classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
+        if (pTemplate[i].type == CKA_CLASS &&
+            classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
             logError("<e> CKA_CLASS cannot change");
             return CKR_ATTRIBUTE_READ_ONLY;
+        }
+        if (pTemplate[i].type == CKA_TOKEN) {
+            const auto* value = static_cast<const CK_BBOOL*>(pTemplate[i].pValue);
+            bool token = value && pTemplate[i].ulValueLen >= 1 && *value != CK_FALSE;
+            if (token != object->isToken()) {
+                logError("<e> CKA_TOKEN cannot change");
+                return CKR_ATTRIBUTE_READ_ONLY;
+            }
         }
     }
     CAttributeVector attributes;
