@@ -2,6 +2,8 @@
 # commands share.
 BUILD_PACKAGES=(build-essential cmake pkg-config libcrypto++-dev)
 TEST_PACKAGES=(googletest libgtest-dev)
+# The fuzz targets: clang and its runtime libraries (libFuzzer, sanitizers).
+FUZZ_PACKAGES=(clang libclang-rt-dev)
 
 install_packages() {
     local missing=()
