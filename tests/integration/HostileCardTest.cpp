@@ -180,4 +180,40 @@ TEST_F(HostileCard, PublicKeyAnswerCutShortFailsTheSignature) {
     EXPECT_TRUE(untouched(sig));
 }
 
+TEST_F(HostileCard, DirectoryThatChangesBetweenReads) {
+    CK_OBJECT_CLASS cls = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    unsigned char value[] = {7, 7, 7};
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_TOKEN, &yes, sizeof yes},
+                        {CKA_PRIVATE, &no, sizeof no},
+                        {CKA_VALUE, value, sizeof value}};
+    CK_OBJECT_HANDLE h = 0;
+    ASSERT_RV(CKR_OK, p11->C_CreateObject(session, t, 4, &h));
+    std::vector<uint8_t> good;
+    ASSERT_TRUE(cardsim_directory(kReader, &good));
+    // Between this load and the next, the card holds a directory with a class
+    // tag the provider does not know, then the good one again.
+    std::vector<uint8_t> garbled = {0x00, 0x05, 0x07, 0x00, 0x01};
+    cardsim_queueDirectory(kReader, garbled);
+    cardsim_queueDirectory(kReader, good);
+    p11->C_CloseSession(session);
+    unloadProvider();
+    startWithCard();
+    session = openSession();
+    cardsim_clearCalls();
+    CK_OBJECT_HANDLE found[8];
+    CK_ULONG n = 0;
+    EXPECT_RV(CKR_GENERAL_ERROR, p11->C_FindObjectsInit(session, t, 1));
+    ASSERT_RV(CKR_OK, p11->C_FindObjectsInit(session, t, 1));
+    ASSERT_RV(CKR_OK, p11->C_FindObjects(session, found, 8, &n));
+    p11->C_FindObjectsFinal(session);
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(cardsim_callCount(kZtGetObjectTbl), 2u);
+    EXPECT_EQ(cardsim_callCount(kZtPutObjectTbl), 0u);
+    std::vector<uint8_t> now;
+    ASSERT_TRUE(cardsim_directory(kReader, &now));
+    EXPECT_EQ(now, good);
+}
+
 }  // namespace
