@@ -48,6 +48,8 @@ public:
     uint16_t getObjNumber() const { return m_usObjNumber; }
     CK_OBJECT_HANDLE getHandle() const { return m_usObjNumber; }
     ZT_HANDLE getConnection() const { return m_hConnection; }
+    // The slot reconnected to the same card (logout ends the card's verification).
+    void setConnection(ZT_HANDLE hConnection) { m_hConnection = hConnection; }
     // Path of the stored value or key pair on the token; null when none.
     const char* getPath() const { return m_szPath ? m_szPath->c_str() : nullptr; }
     // At most 255 characters are kept, the most the directory can hold.
