@@ -135,6 +135,11 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         return rv;
     }
     // Entries left are attributes no class of the object knows: ignored.
+    if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
+        logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
+        delete object;
+        return CKR_USER_NOT_LOGGED_IN;
+    }
     if (object->isToken() && (m_ulFlags & CKF_RW_SESSION) == 0) {
         logMessage("->e<- CKR_SESSION_READ_ONLY");
         delete object;
