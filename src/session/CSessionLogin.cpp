@@ -4,6 +4,7 @@
 
 #include "CSession.h"
 #include "CSessionData.h"
+#include "CardAnswers.h"
 #include "CardLibrary.h"
 #include "Log.h"
 #include "PinStatus.h"
@@ -22,6 +23,10 @@ CK_RV failWith(const PinStatusTable& table, uint32_t status, CSessionData& slot)
     logError(rule.logLine, status);
     if (rule.storesTriesLeft) slot.m_ulPinTriesLeft = status - kTriesLeftBase;
     return rule.rv;
+}
+
+bool connectionGone(uint32_t status) {
+    return classifyCardAnswer(status) == CardAnswer::ConnectionGone;
 }
 
 size_t pinLength(const char* pin) {
@@ -48,8 +53,9 @@ CK_RV CSession::login(CK_USER_TYPE* userType, const char* pin) {
     }
     if (status != 0) {
         rv = failWith(kLoginStatuses, status, slot);
-        // A wrong try ends the card's verification: the login it held ends too.
-        if (slot.m_ulUserType == *userType) slot.endLogin();
+        // A wrong try ends the card's verification: the login it held ends
+        // too. (A dead connection is a removal, which the frame handles.)
+        if (slot.m_ulUserType == *userType && !connectionGone(status)) slot.endLogin();
         return rv;
     }
     slot.m_ulUserType = static_cast<uint32_t>(*userType);
@@ -73,13 +79,14 @@ CK_RV CSession::setPIN(const char* oldPin, const char* newPin) {
                static_cast<unsigned>(pinLength(oldPin)), static_cast<unsigned>(pinLength(newPin)));
     CSessionData& slot = *m_pSessionData;
     const bool loggedIn = slot.m_ulUserType != kNoUserType;
-    bool verified = false;
+    bool verified = false, gone = false;
     rv = CKR_OK;
     try {
         CardFunctions& zt = card();
         uint32_t status = zt.ZT_verifyPIN(slot.m_hConnection, slot.m_ulUserType, oldPin);
         if (status != 0) {
             rv = failWith(kSetPinVerifyStatuses, status, slot);
+            gone = connectionGone(status);
         } else {
             verified = true;
             logMessage("call ZT_changePIN");
@@ -92,7 +99,9 @@ CK_RV CSession::setPIN(const char* oldPin, const char* newPin) {
     }
     // The card's verification must say what the login says: a verification
     // made without a login is undone, and a wrong old PIN ended the login's.
-    if (!loggedIn) {
+    if (gone) {
+        // A removal, which the frame handles once the call is over.
+    } else if (!loggedIn) {
         slot.renewConnection();
     } else if (!verified) {
         slot.endLogin();

@@ -199,6 +199,12 @@ void CSessionData::endLogin() {
 
 void CSessionData::renewConnection() {
     logMessage("renew the card connection of %s", m_szReaderName);
+    // A connection to a card swapped unseen is not renewed onto the new card.
+    if (!connectionAlive()) {
+        logError("<e> the card connection of %s is dead: card handled as removed", m_szReaderName);
+        smartCardRemoved(m_szReaderName);
+        return;
+    }
     disconnect();
     uint32_t status = connect();
     if (status != 0) {

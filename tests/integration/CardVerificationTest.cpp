@@ -159,7 +159,7 @@ CK_RV appLock(CK_VOID_PTR m) {
 }
 CK_RV appUnlock(CK_VOID_PTR m) {
     return pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m)) == 0 ? CKR_OK
-                                                                        : CKR_MUTEX_NOT_LOCKED;
+                                                                       : CKR_MUTEX_NOT_LOCKED;
 }
 
 class FinalizeRace : public ProviderFixture {};

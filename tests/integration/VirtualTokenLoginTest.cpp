@@ -50,8 +50,8 @@ protected:
         ASSERT_RV(CKR_OK, p11->C_Initialize(&args));
     }
     void admin(const std::string& args) {
-        std::string cmd = std::string(ZT_ADMIN_PATH) + " --home '" + m_home + "' " + args +
-                          " >/dev/null";
+        std::string cmd =
+            std::string(ZT_ADMIN_PATH) + " --home '" + m_home + "' " + args + " >/dev/null";
         ASSERT_EQ(0, std::system(cmd.c_str())) << cmd;
     }
     // Another card in the reader at once: the reader is never seen empty.
