@@ -3,10 +3,8 @@
 // card's verification, the card's "not verified" ends the login, a dead
 // connection is a removal and no new session joins it. Also the race of
 // C_OpenSession with C_Finalize under an application's mutex.
-#include <pthread.h>
-
 #include <atomic>
-#include <cerrno>
+#include <mutex>
 #include <thread>
 
 #include "ObjectTestSupport.h"
@@ -129,37 +127,42 @@ TEST_F(CardVerification, NewSessionNeverJoinsADeadConnection) {
 
 // ---- C_OpenSession racing C_Finalize --------------------------------------
 
-// An application's mutex: error-checking and not recursive. The opener's lock
+// An application's mutex: error-checking and not recursive (locking it twice
+// from one thread, or unlocking it from another, fails). The opener's lock
 // call waits until C_Finalize is over, so the opener passed the frame's first
 // initialisation check and gets the lock only after finalisation.
+struct CheckedMutex {
+    std::mutex mutex;
+    std::atomic<std::thread::id> owner{};
+};
 thread_local bool t_delayed = false;
 std::atomic<bool> s_openerLocking{false}, s_finalized{false};
 
 CK_RV appCreate(CK_VOID_PTR_PTR out) {
-    auto* m = new pthread_mutex_t;
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
-    pthread_mutex_init(m, &attr);
-    pthread_mutexattr_destroy(&attr);
-    *out = m;
+    *out = new CheckedMutex;
     return CKR_OK;
 }
 CK_RV appDestroy(CK_VOID_PTR m) {
-    pthread_mutex_destroy(static_cast<pthread_mutex_t*>(m));
-    delete static_cast<pthread_mutex_t*>(m);
+    delete static_cast<CheckedMutex*>(m);
     return CKR_OK;
 }
 CK_RV appLock(CK_VOID_PTR m) {
+    auto* checked = static_cast<CheckedMutex*>(m);
+    if (checked->owner.load() == std::this_thread::get_id()) return CKR_GENERAL_ERROR;
     if (t_delayed) {
         s_openerLocking = true;
         waitUntil([] { return s_finalized.load(); }, 5s);
     }
-    return pthread_mutex_lock(static_cast<pthread_mutex_t*>(m)) == 0 ? CKR_OK : CKR_GENERAL_ERROR;
+    checked->mutex.lock();
+    checked->owner = std::this_thread::get_id();
+    return CKR_OK;
 }
 CK_RV appUnlock(CK_VOID_PTR m) {
-    return pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m)) == 0 ? CKR_OK
-                                                                       : CKR_MUTEX_NOT_LOCKED;
+    auto* checked = static_cast<CheckedMutex*>(m);
+    if (checked->owner.load() != std::this_thread::get_id()) return CKR_MUTEX_NOT_LOCKED;
+    checked->owner = std::thread::id();
+    checked->mutex.unlock();
+    return CKR_OK;
 }
 
 class FinalizeRace : public ProviderFixture {};
