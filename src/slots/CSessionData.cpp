@@ -232,7 +232,8 @@ uint32_t CSessionData::connect() {
 bool CSessionData::connectionAlive() {
     if (m_hConnection == 0) return false;
     // The directory read is the one card call that needs nothing but a live
-    // connection; its answer is noted, but under a handle about to be replaced.
+    // connection. A dead answer is noted too, but its handle is no slot's
+    // connection by the time the frame settles the notes.
     CardFunctions& zt = card();
     if (!zt.ZT_getObjectTbl) return true;
     OrlByteArray directory;

@@ -55,10 +55,16 @@ TEST_F(CardVerification, LogoutEndsItAndTheSlotKeepsWorkingOnANewConnection) {
     ASSERT_RV(CKR_OK, p11->C_Logout(b));  // the login is the slot's
     EXPECT_EQ(cardsim_verifiedConnectionCount(), 0u);
     EXPECT_EQ(cardsim_connectionCount(), 1u);  // the old one was closed
-    // Objects read before go on through the new connection.
+    // Objects read before go on through the new connection: a changed value
+    // is stored with it (an old handle would be a dead connection: a removal).
     EXPECT_EQ(value(a, shown), "public value");
+    Tmpl changed;
+    changed.text(CKA_VALUE, "changed");
+    EXPECT_RV(CKR_OK, p11->C_SetAttributeValue(b, shown, changed.get(), changed.count()));
+    EXPECT_EQ(value(a, shown), "changed");
     EXPECT_RV(CKR_OK, p11->C_DestroyObject(b, shown));
     EXPECT_EQ(state(a), CKS_RW_PUBLIC_SESSION);
+    EXPECT_EQ(cardsim_valueCount(kReader), 0u);
 }
 
 TEST_F(CardVerification, PinChangesLeaveNothingVerifiedThatNoLoginSays) {
