@@ -129,6 +129,12 @@ TEST_F(VirtualTokenLogin, PrivateKeyStaysUsableAfterLogout) {
     EXPECT_RV(CKR_USER_NOT_LOGGED_IN, sign(s, priv));
     CK_MECHANISM raw = {CKM_RSA_PKCS, nullptr, 0};
     EXPECT_RV(CKR_USER_NOT_LOGGED_IN, p11->C_DecryptInit(s, &raw, priv));
+    unsigned char wrapped[128] = {1};
+    Tmpl aes;
+    aes.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_KEY_TYPE, CKK_AES);
+    CK_OBJECT_HANDLE unwrapped = 0;
+    EXPECT_RV(CKR_USER_NOT_LOGGED_IN, p11->C_UnwrapKey(s, &raw, priv, wrapped, sizeof(wrapped),
+                                                       aes.get(), aes.count(), &unwrapped));
     login(s);
     EXPECT_RV(CKR_OK, sign(s, priv));
 }
