@@ -5,6 +5,7 @@
 // the answers a removal explains. The test command runs a few seconds;
 // QUILLON_STRESS_SECONDS sets another length (scripts/soak-card-swaps.sh).
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -66,7 +67,7 @@ TEST_F(CardSwapStress, EightThreadsWhileTheCardComesAndGoes) {
     std::atomic<int> finished{0};
     std::atomic<long> rounds{0}, signatures{0};
     auto worker = [&](unsigned seed) {
-        std::mt19937 random(seed);
+        std::mt19937 rng(seed);
         while (!stop) {
             CK_SESSION_HANDLE s = 0;
             CK_RV rv = p11->C_OpenSession(m_slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
@@ -101,7 +102,7 @@ TEST_F(CardSwapStress, EightThreadsWhileTheCardComesAndGoes) {
                         if (rv == CKR_OK) ++signatures;
                     }
                 }
-                Tmpl object = dataTemplate(false, "scratch", "v" + std::to_string(random()));
+                Tmpl object = dataTemplate(false, "scratch", "v" + std::to_string(rng()));
                 CK_OBJECT_HANDLE h = 0;
                 rv = p11->C_CreateObject(s, object.get(), object.count(), &h);
                 record("create", rv);
@@ -115,12 +116,12 @@ TEST_F(CardSwapStress, EightThreadsWhileTheCardComesAndGoes) {
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < 8; ++i) threads.emplace_back(worker, 1000 + i);
     std::thread toggler([&] {
-        std::mt19937 random(7);
+        std::mt19937 rng(7);
         while (!stop) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 300));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 300));
             cardsim_removeCard(kReader);
             // Sometimes back within one monitor poll, sometimes after it.
-            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2 ? 1 : 350));
+            std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 2 ? 1 : 350));
             cardsim_insertCard(kReader);
         }
         ++finished;
