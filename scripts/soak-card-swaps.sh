@@ -13,7 +13,8 @@ if [[ "${1:-}" == "--tsan" ]]; then
     shift
 fi
 seconds=${1:-600}
-DIR=build/soak-$sanitizer
+# The build folders of the test command and of its ThreadSanitizer run.
+if [[ $sanitizer == thread ]]; then DIR=build/tsan; else DIR=build/asan; fi
 JOBS=${JOBS:-$(nproc)}
 mkdir -p build
 cmake -S . -B "$DIR" -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZER=$sanitizer \
