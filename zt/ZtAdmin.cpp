@@ -91,6 +91,7 @@ std::string parseOptions(const std::vector<std::string>& args,
                 value = args[++i];
             }
             out.named.emplace_back(name, value);
+            zt::wipe(value);
         } else {
             out.positional.push_back(a);
         }
@@ -343,9 +344,12 @@ int run(const std::vector<std::string>& argv) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    int rc;
     try {
-        return run(args);
+        rc = run(args);
     } catch (const std::exception& e) {
-        return failure(std::string("unexpected failure: ") + e.what());
+        rc = failure(std::string("unexpected failure: ") + e.what());
     }
+    for (auto& a : args) zt::wipe(a);  // PINs among them
+    return rc;
 }
