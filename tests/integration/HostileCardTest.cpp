@@ -35,6 +35,7 @@ protected:
         ProviderFixture::SetUp();
         startWithCard();
         session = openSession();
+        login(session);
         const auto& rsa = rsa1024();
         priv = importPrivateKey(rsa);
     }
