@@ -77,6 +77,15 @@ CK_RV takeUlong(const CK_ATTRIBUTE* a, CK_ULONG& out) {
     return CKR_OK;
 }
 
+CK_RV takeUlong8(const CK_ATTRIBUTE* a, CK_ULONG& out) {
+    CK_ULONG value = 0;
+    CK_RV rv = takeUlong(a, value);
+    if (rv != CKR_OK) return rv;
+    if (value > 0xFF) return CKR_ATTRIBUTE_VALUE_INVALID;
+    out = value;
+    return CKR_OK;
+}
+
 CK_RV takeByte(const CK_ATTRIBUTE* a, unsigned char& out) {
     if (!readable(a, 1)) return CKR_ATTRIBUTE_VALUE_INVALID;
     out = static_cast<const unsigned char*>(a->pValue)[0];

@@ -46,6 +46,10 @@ CK_RV replyDate(CK_ATTRIBUTE* a, const CK_DATE* value);
 CK_RV tooSmall(CK_ATTRIBUTE* a);
 
 CK_RV takeUlong(const CK_ATTRIBUTE* a, CK_ULONG& out);
+// A number the directory keeps in one byte (key type, container index): a
+// larger one would read back as its low 8 bits, so it is refused
+// (CKR_ATTRIBUTE_VALUE_INVALID).
+CK_RV takeUlong8(const CK_ATTRIBUTE* a, CK_ULONG& out);
 CK_RV takeBool(const CK_ATTRIBUTE* a, bool& out);
 // The first byte as given (CKA_CONTAINER_DEFAULT keeps it unchanged).
 CK_RV takeByte(const CK_ATTRIBUTE* a, unsigned char& out);

@@ -83,7 +83,7 @@ CK_RV C11Key::setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attributes)
         CK_RV r;
         switch (a->type) {
             case CKA_KEY_TYPE:
-                r = attr::takeUlong(a, m_ulKeyType);
+                r = attr::takeUlong8(a, m_ulKeyType);
                 break;
             case CKA_ID:
                 r = attr::takeBytes(a, m_pblID);

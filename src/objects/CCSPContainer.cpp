@@ -60,7 +60,7 @@ CK_RV CCSPContainer::setAttributes(CK_BBOOL, CAttributeVector& attributes) {
                 r = attr::takeText(a, m_szContainerName);
                 break;
             case CKA_CONTAINER_INDEX:
-                r = attr::takeUlong(a, m_ulContainerIndex);
+                r = attr::takeUlong8(a, m_ulContainerIndex);
                 break;
             case CKA_CONTAINER_DEFAULT:
                 r = attr::takeByte(a, m_bDefaultContainer);

@@ -75,4 +75,26 @@ TEST_F(FuzzFindings, TokenObjectCannotBecomeASessionObject) {
     EXPECT_EQ(cardsim_valueCount(kReader), valuesBefore);
 }
 
+TEST_F(FuzzFindings, KeyTypeTheDirectoryCannotHoldIsRefused) {
+    login(session);
+    CK_OBJECT_CLASS cls = CKO_SECRET_KEY;
+    CK_KEY_TYPE aes = CKK_AES, wide = 0x8C8C8C8Cul;
+    CK_BBOOL yes = CK_TRUE;
+    unsigned char value[16] = {1};
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_KEY_TYPE, &wide, sizeof wide},
+                        {CKA_TOKEN, &yes, sizeof yes},
+                        {CKA_VALUE, value, sizeof value}};
+    CK_OBJECT_HANDLE h = 0;
+    EXPECT_RV(CKR_ATTRIBUTE_VALUE_INVALID, p11->C_CreateObject(session, t, 4, &h));
+    t[1].pValue = &aes;
+    ASSERT_RV(CKR_OK, p11->C_CreateObject(session, t, 4, &h));
+    CK_ATTRIBUTE change = {CKA_KEY_TYPE, &wide, sizeof wide};
+    EXPECT_RV(CKR_ATTRIBUTE_VALUE_INVALID, p11->C_SetAttributeValue(session, h, &change, 1));
+    CK_KEY_TYPE now = 0;
+    CK_ATTRIBUTE ask = {CKA_KEY_TYPE, &now, sizeof now};
+    ASSERT_RV(CKR_OK, p11->C_GetAttributeValue(session, h, &ask, 1));
+    EXPECT_EQ(now, CKK_AES);
+}
+
 }  // namespace

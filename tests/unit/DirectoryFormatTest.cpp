@@ -362,15 +362,19 @@ TEST(DirectoryFormat, TextsLongerThanALengthByteAreRefusedNotTruncated) {
     EXPECT_EQ(key.getContainerName(), nullptr);
 }
 
-TEST(DirectoryFormat, ContainerIndexIsStoredAsItsLowByte) {
+// The index is stored in one byte: 300 would read back as 44, so it is refused.
+TEST(DirectoryFormat, ContainerIndexAboveOneByteIsRefused) {
     C11RSAPublicKey key(kConnection);
+    TemplateBuilder wide;
+    wide.ulong(CKA_CONTAINER_INDEX, 300);
+    EXPECT_EQ(applyTemplate(key, wide), CKR_ATTRIBUTE_VALUE_INVALID);
     TemplateBuilder t;
-    t.ulong(CKA_CONTAINER_INDEX, 300);
+    t.ulong(CKA_CONTAINER_INDEX, 255);
     ASSERT_EQ(applyTemplate(key, t), CKR_OK);
     Bytes body = serialized(key);
-    EXPECT_EQ(body[body.size() - 2], 44);
+    EXPECT_EQ(body[body.size() - 2], 255);
     auto copy = reread<C11RSAPublicKey>(key, 2);
-    EXPECT_EQ(copy->getContainerIndex(), 44u);
+    EXPECT_EQ(copy->getContainerIndex(), 255u);
 }
 
 TEST(DirectoryFormat, ReloadedValuesTheRecordDoesNotCarry) {
