@@ -39,7 +39,7 @@ Answer ask(CObjectTable& table, unsigned long number, CK_ATTRIBUTE_TYPE type) {
     return {rv, value};
 }
 
-TEST(DirectoryRoundTrip, TextCutOffBeforeItsFirstByteReadsAsNone) {
+TEST(DirectoryCutField, TextCutOffBeforeItsFirstByteReadsAsNone) {
     ObjectTestCard card;
     // A token data object whose application claims 2 bytes and has none.
     const Bytes cut = {0x6B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00, 0x00, 0x02};
