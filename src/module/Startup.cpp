@@ -7,6 +7,7 @@
 #include "CardLibrary.h"
 #include "GlobalLock.h"
 #include "Log.h"
+#include "MechanismSet.h"
 #include "OrlLoggerAdv.h"
 #include "OrlProperties.h"
 #include "Platform.h"
@@ -55,6 +56,7 @@ bool moduleAttach() {
 
     g_logLevel = parseLogLevel(properties.getProperty("loglevel", nullptr));
     if (const char* file = properties.getProperty("ckilogfile", nullptr)) logger().setLogFile(file);
+    setMechanismSet(parseMechanismSet(properties.getProperty("mechanisms", nullptr)));
 
     logMessage(" ************* START LIBRARY ****************");
     logMessage("-> DLL_PROCESS_ATTACH");
