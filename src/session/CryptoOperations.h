@@ -15,7 +15,10 @@
 #include <cryptopp/cryptlib.h>
 
 #include "CryptoOutput.h"
+#include "Oaep.h"
 #include "OrlByteArray.h"
+#include "PaddedCipher.h"
+#include "Pss.h"
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
 
@@ -110,6 +113,8 @@ private:
     CK_RV cipherUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length, COutput& out,
                        bool encrypt);
     void releaseHash();
+    // PSS parameters of a sign or verify init, checked against the key's modulus.
+    CK_RV pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash, CCryptoKey& key);
 
     CK_ULONG m_ulOperation;
     CK_MECHANISM_TYPE m_ulMechanism;
@@ -118,6 +123,11 @@ private:
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
+    // Extended mechanisms: the PSS or OAEP parameters of the running RSA
+    // operation, and the padded cipher of CKM_AES_CBC_PAD (then m_pCipher is null).
+    PssParameters m_pss;
+    OaepParameters m_oaep;
+    std::unique_ptr<CPaddedCipher> m_pPadded;
 };
 
 #endif
