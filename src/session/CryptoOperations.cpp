@@ -86,18 +86,31 @@ CK_RV checkCardSignature(CCryptoKey& key, const OrlByteArray& n, const OrlByteAr
     return CKR_OK;
 }
 
-// Plaintext and key bytes leave no copy in freed memory.
+// A plaintext or a key leaves no copy behind in freed memory.
 void wipe(OrlByteArray& bytes) {
     volatile unsigned char* p = bytes.getContent();
     for (unsigned long i = 0; i < bytes.getLength(); ++i) p[i] = 0;
+    bytes.removeAll();
+}
+
+CK_RV outputWaiting() {
+    logMessage("<e> CKR_OPERATION_ACTIVE: an output waits to be fetched");
+    return CKR_OPERATION_ACTIVE;
 }
 
 }  // namespace
 
 COperationState::COperationState()
-    : m_ulOperation(OP_NONE), m_ulMechanism(0), m_hKey(0), m_ulDigestLen(0) {}
+    : m_ulOperation(OP_NONE),
+      m_ulMechanism(0),
+      m_hKey(0),
+      m_ulDigestLen(0),
+      m_bOutputWaiting(false),
+      m_waitingStep(OutputStep::Finish) {}
 
-COperationState::~COperationState() = default;
+COperationState::~COperationState() {
+    dropWaitingOutput();
+}
 
 void COperationState::reset() {
     m_ulOperation = OP_NONE;
@@ -105,6 +118,7 @@ void COperationState::reset() {
     releaseHash();
     m_pCipher.reset();
     m_pPadded.reset();
+    dropWaitingOutput();
 }
 
 CK_RV COperationState::pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash,
@@ -121,6 +135,69 @@ CK_RV COperationState::pssInit(const CK_MECHANISM& mechanism, const DigestAlgori
         return CKR_MECHANISM_PARAM_INVALID;
     }
     m_pss = params;
+    return CKR_OK;
+}
+
+void COperationState::dropWaitingOutput() {
+    m_bOutputWaiting = false;
+    wipe(m_waitingOutput);
+}
+
+// ---- Output in two calls ---------------------------------------------------
+
+CK_RV COperationState::produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step,
+                                     unsigned char* out, CK_ULONG* pulLen, CK_ULONG lengthForNull,
+                                     const std::function<CK_RV(COutput&)>& run) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != kind) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return handOverWaitingOutput(step, out, pulLen);
+    if (!out) {
+        *pulLen = lengthForNull;
+        return CKR_OK;
+    }
+    COutput sink(out, *pulLen);
+    rv = run(sink);
+    if (rv != CKR_OK) return rv;
+    if (!sink.overflowed()) {
+        *pulLen = static_cast<CK_ULONG>(sink.length());
+        return CKR_OK;
+    }
+    // Keep what was made; a final step that ended the operation is resumed
+    // until its output is fetched (its hash or cipher is no longer needed).
+    logMessage("->e<- CKR_BUFFER_TOO_SMALL (%lu < %lu)", static_cast<unsigned long>(*pulLen),
+               static_cast<unsigned long>(sink.length()));
+    m_waitingOutput.removeAll();
+    m_waitingOutput.append(sink.spilledOutput());
+    wipe(sink.spilledOutput());
+    m_bOutputWaiting = true;
+    m_waitingStep = step;
+    m_ulOperation = kind;
+    *pulLen = static_cast<CK_ULONG>(m_waitingOutput.getLength());
+    return CKR_BUFFER_TOO_SMALL;
+}
+
+CK_RV COperationState::handOverWaitingOutput(OutputStep step, unsigned char* out,
+                                             CK_ULONG* pulLen) {
+    if (step != m_waitingStep) return outputWaiting();
+    const unsigned long length = m_waitingOutput.getLength();
+    if (!out) {
+        *pulLen = static_cast<CK_ULONG>(length);
+        return CKR_OK;
+    }
+    if (*pulLen < length) {
+        logMessage("->e<- CKR_BUFFER_TOO_SMALL (%lu < %lu)", static_cast<unsigned long>(*pulLen),
+                   length);
+        *pulLen = static_cast<CK_ULONG>(length);
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (length) std::memcpy(out, m_waitingOutput.getContent(), length);
+    *pulLen = static_cast<CK_ULONG>(length);
+    dropWaitingOutput();
+    if (step == OutputStep::Finish) {
+        m_ulOperation = OP_NONE;
+        m_hKey = 0;
+    }
     return CKR_OK;
 }
 
@@ -169,6 +246,7 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return outputWaiting();
     try {
         if (length) m_pHash->Update(part, length);
     } catch (...) {
@@ -186,6 +264,7 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return outputWaiting();
     m_ulOperation = OP_NONE;  // over, whatever happens below
     try {
         unsigned char digest[64];
@@ -244,6 +323,7 @@ CK_RV COperationState::signUpdate(CCryptoContext& ctx, const unsigned char* part
         logMessage("CKR_OPERATION_NOT_INITIALIZED");
         return CKR_OPERATION_NOT_INITIALIZED;
     }
+    if (m_bOutputWaiting) return outputWaiting();
     rv = accumulate(m_data, part, length);
     if (rv != CKR_OK) return rv;
     logMessage("<- signUpdate");
