@@ -125,6 +125,8 @@ public:
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
     // A symmetric cipher runs: its output is as long as its input.
     bool usesBlockCipher() const { return m_pCipher != nullptr; }
+    // A padded cipher runs: a part may give up to a block more than it is.
+    bool usesPaddedCipher() const { return m_pPadded != nullptr; }
 
 private:
     CK_RV cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey,

@@ -12,6 +12,9 @@
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
 
+// The largest block a padded cipher holds back (AES).
+constexpr size_t kMaxPaddedBlock = 16;
+
 class CPaddedCipher {
 public:
     // `cipher` is the unpadded CBC cipher for the key and IV.
@@ -36,7 +39,7 @@ private:
     std::unique_ptr<CSymmetricCipher> m_pCipher;
     bool m_bEncrypt;
     size_t m_blockSize;
-    unsigned char m_pending[16];  // at most one block; up to a block held back
+    unsigned char m_pending[kMaxPaddedBlock];  // at most one block; up to a block held back
     size_t m_pendingLength;
 };
 
