@@ -2,7 +2,9 @@
 // checks, the length reported for a null output pointer, and the session's
 // operation. Output reaches the caller in the two-call convention: a buffer
 // too small is told the length needed and the operation keeps its result
-// for the next call (COperationState::produceOutput).
+// for the next call (COperationState::produceOutput). Where data goes in
+// (digest, sign, the data of a verification, encrypt), length 0 with a null
+// pointer is the empty message; the decryption calls keep refusing it.
 
 #include "CallFrame.h"
 #include "CryptoOutput.h"
@@ -69,7 +71,7 @@ CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
 
 CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     logMessage("-> C_DigestUpdate sessione %lu Len %lu", ul(hSession), ul(ulPartLen));
-    return onSession(false, hSession, kBadArguments, {pPart != nullptr, ulPartLen != 0}, nullptr,
+    return onSession(false, hSession, kBadArguments, {pPart != nullptr || ulPartLen == 0}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
                          CK_RV rv = s.digestUpdate(pPart, ulPartLen);
@@ -104,22 +106,23 @@ CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
                CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
     logMessage("-> C_Digest(%lu,%p,%lu,%p,%p)", ul(hSession), static_cast<void*>(pData),
                ul(ulDataLen), static_cast<void*>(pDigest), static_cast<void*>(pulDigestLen));
-    return onSession(
-        true, hSession, kBadArguments, {pData != nullptr, ulDataLen != 0, pulDigestLen != nullptr},
-        nullptr, [&](CSession& s) -> CK_RV {
-            if (!s.isDigestActive()) return operationNotInitialised();
-            CK_RV rv = s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
-                                       s.getDigestLen(), [&](COutput& out) -> CK_RV {
-                                           CK_RV r = s.digestUpdate(pData, ulDataLen);
-                                           if (r != CKR_OK) {
-                                               logMessage("->e<- digest Update error");
-                                               return r;
-                                           }
-                                           return finishDigest(s, out);
-                                       });
-            if (rv == CKR_OK && pDigest) logMessage("<- C_Digest");
-            return rv;
-        });
+    return onSession(true, hSession, kBadArguments,
+                     {pData != nullptr || ulDataLen == 0, pulDigestLen != nullptr}, nullptr,
+                     [&](CSession& s) -> CK_RV {
+                         if (!s.isDigestActive()) return operationNotInitialised();
+                         CK_RV rv =
+                             s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
+                                             s.getDigestLen(), [&](COutput& out) -> CK_RV {
+                                                 CK_RV r = s.digestUpdate(pData, ulDataLen);
+                                                 if (r != CKR_OK) {
+                                                     logMessage("->e<- digest Update error");
+                                                     return r;
+                                                 }
+                                                 return finishDigest(s, out);
+                                             });
+                         if (rv == CKR_OK && pDigest) logMessage("<- C_Digest");
+                         return rv;
+                     });
 }
 
 // ---- Signing
@@ -138,7 +141,7 @@ CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJ
 
 CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     logMessage("-> C_SignUpdate");
-    return onSession(true, hSession, kInvalidHandle, {pPart != nullptr, ulPartLen != 0}, nullptr,
+    return onSession(true, hSession, kInvalidHandle, {pPart != nullptr || ulPartLen == 0}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isSignActive()) return operationNotInitialised();
                          CK_RV rv = s.signUpdate(pPart, ulPartLen);
@@ -187,7 +190,7 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
     logMessage("C_Sign(%lu,%p,%lu,%p,%p)", ul(hSession), static_cast<void*>(pData), ul(ulDataLen),
                static_cast<void*>(pSignature), static_cast<void*>(pulSignatureLen));
     return onSession(true, hSession, kInvalidHandle,
-                     {ulDataLen != 0, pData != nullptr, pulSignatureLen != nullptr}, nullptr,
+                     {pData != nullptr || ulDataLen == 0, pulSignatureLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isSignActive()) return operationNotInitialised();
                          CK_RV rv = s.produceOutput(
@@ -253,30 +256,30 @@ CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
     logMessage("-> C_Verify");
-    return onSession(false, hSession, kBadArguments,
-                     {pData != nullptr, ulDataLen != 0, pSignature != nullptr, ulSignatureLen != 0},
-                     nullptr, [&](CSession& s) -> CK_RV {
-                         if (!s.isVerifyActive()) return operationNotInitialised();
-                         if (loggingEnabled()) {
-                             OrlByteArray data(pData, ulDataLen), sig(pSignature, ulSignatureLen);
-                             logMessage("ClearText - Len %lX, Content:%s", ul(ulDataLen),
-                                        data.toHexString());
-                             logMessage("SignedText - Len %lX, Content:%s", ul(ulSignatureLen),
-                                        sig.toHexString());
-                         }
-                         CK_RV rv = s.verifyUpdate(pData, ulDataLen);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- verifyUpdate error %lX", ul(rv));
-                             return rv;
-                         }
-                         rv = s.verifyFinal(pSignature, ulSignatureLen);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- verifyFinal error %lX", ul(rv));
-                             return rv;
-                         }
-                         logMessage("<- C_Verify");
-                         return CKR_OK;
-                     });
+    return onSession(
+        false, hSession, kBadArguments,
+        {pData != nullptr || ulDataLen == 0, pSignature != nullptr, ulSignatureLen != 0}, nullptr,
+        [&](CSession& s) -> CK_RV {
+            if (!s.isVerifyActive()) return operationNotInitialised();
+            if (loggingEnabled()) {
+                OrlByteArray data(pData, ulDataLen), sig(pSignature, ulSignatureLen);
+                logMessage("ClearText - Len %lX, Content:%s", ul(ulDataLen), data.toHexString());
+                logMessage("SignedText - Len %lX, Content:%s", ul(ulSignatureLen),
+                           sig.toHexString());
+            }
+            CK_RV rv = s.verifyUpdate(pData, ulDataLen);
+            if (rv != CKR_OK) {
+                logMessage("->e<- verifyUpdate error %lX", ul(rv));
+                return rv;
+            }
+            rv = s.verifyFinal(pSignature, ulSignatureLen);
+            if (rv != CKR_OK) {
+                logMessage("->e<- verifyFinal error %lX", ul(rv));
+                return rv;
+            }
+            logMessage("<- C_Verify");
+            return CKR_OK;
+        });
 }
 
 // ---- Encryption
@@ -322,7 +325,7 @@ CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ul
                       CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen) {
     logMessage("->C_EncryptUpdate");
     return onSession(true, hSession, kBadArguments,
-                     {pPart != nullptr, ulPartLen != 0, pulEncryptedPartLen != nullptr}, nullptr,
+                     {pPart != nullptr || ulPartLen == 0, pulEncryptedPartLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isEncryptActive()) return operationNotInitialised();
                          CK_RV rv = s.produceOutput(
@@ -357,7 +360,7 @@ CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLe
                 CK_BYTE_PTR pEncryptedData, CK_ULONG_PTR pulEncryptedDataLen) {
     logMessage("-> C_Encrypt");
     return onSession(true, hSession, kBadArguments,
-                     {pData != nullptr, ulDataLen != 0, pulEncryptedDataLen != nullptr}, nullptr,
+                     {pData != nullptr || ulDataLen == 0, pulEncryptedDataLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isEncryptActive()) return operationNotInitialised();
                          CK_RV rv = s.produceOutput(

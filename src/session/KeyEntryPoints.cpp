@@ -28,8 +28,9 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                         CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) {
     CK_RV rv = frame::forSession(
         hSession,
-        {pMechanism != nullptr, pPublicKeyTemplate != nullptr, ulPublicKeyAttributeCount != 0,
-         pPrivateKeyTemplate != nullptr, ulPrivateKeyAttributeCount != 0, phPublicKey != nullptr,
+        // Either template may be empty (Java and PyKCS11 pass an empty private one).
+        {pMechanism != nullptr, pPublicKeyTemplate != nullptr || ulPublicKeyAttributeCount == 0,
+         pPrivateKeyTemplate != nullptr || ulPrivateKeyAttributeCount == 0, phPublicKey != nullptr,
          phPrivateKey != nullptr},
         nullptr, [&](CSession& session) -> CK_RV {
             logMessage("-> C_GenerateKeyPair(%lu,%p)", hSession, static_cast<void*>(pMechanism));

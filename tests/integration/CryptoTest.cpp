@@ -225,16 +225,77 @@ TEST_F(Crypto, DigestTooSmallBufferKeepsTheDigestForTheNextCall) {
     EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, p11->C_DigestUpdate(session, abc, 3));
 }
 
-TEST_F(Crypto, EmptyMessageOnlyThroughInitAndFinal) {
+TEST_F(Crypto, EmptyMessageIsAValidDigestInput) {
+    const std::string emptySha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
     CK_MECHANISM sha = {CKM_SHA_1, nullptr, 0};
-    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
     Bytes out(20);
     CK_ULONG len = out.size();
     CK_BYTE b = 0;
-    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Digest(session, &b, 0, out.data(), &len));
-    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_DigestUpdate(session, &b, 0));
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_Digest(session, nullptr, 0, out.data(), &len));
+    EXPECT_EQ(hex::text(out.data(), len), emptySha1);
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_Digest(session, &b, 0, out.data(), &len));
+    EXPECT_EQ(hex::text(out.data(), len), emptySha1);
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_DigestUpdate(session, nullptr, 0));
+    ASSERT_RV(CKR_OK, p11->C_DigestUpdate(session, &b, 0));
     ASSERT_RV(CKR_OK, p11->C_DigestFinal(session, out.data(), &len));
-    EXPECT_EQ(hex::text(out), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(hex::text(out.data(), len), emptySha1);
+    // A null pointer with a length is still refused.
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Digest(session, nullptr, 1, out.data(), &len));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_DigestUpdate(session, nullptr, 1));
+}
+
+TEST_F(CryptoKeys, EmptyMessageIsAValidSignAndEncryptInput) {
+    const auto& rsa = rsaKey(1024);
+    CK_OBJECT_HANDLE priv = privateKey(rsa), pub = publicKey(rsa);
+    CK_MECHANISM m = {CKM_SHA1_RSA_PKCS, nullptr, 0};
+    Bytes sig(128);
+    CK_ULONG len = sig.size();
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    ASSERT_RV(CKR_OK, p11->C_Sign(session, nullptr, 0, sig.data(), &len));
+    ASSERT_EQ(len, 128u);
+    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier verifier(rsa.GetModulus(),
+                                                                           rsa.GetPublicExponent());
+    EXPECT_TRUE(verifier.VerifyMessage(nullptr, 0, sig.data(), sig.size()));
+    ASSERT_RV(CKR_OK, p11->C_VerifyInit(session, &m, pub));
+    EXPECT_RV(CKR_OK, p11->C_Verify(session, nullptr, 0, sig.data(), sig.size()));
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    ASSERT_RV(CKR_OK, p11->C_SignUpdate(session, nullptr, 0));
+    Bytes parts(128);
+    len = parts.size();
+    ASSERT_RV(CKR_OK, p11->C_SignFinal(session, parts.data(), &len));
+    EXPECT_EQ(parts, sig);
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Sign(session, nullptr, 3, sig.data(), &len));
+    len = sig.size();
+    ASSERT_RV(CKR_OK, p11->C_Sign(session, nullptr, 0, sig.data(), &len));
+
+    // Encryption: RSA of the empty message decrypts to it; AES gives nothing.
+    CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+    Bytes c(128), back(128);
+    len = c.size();
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &pkcs, pub));
+    ASSERT_RV(CKR_OK, p11->C_Encrypt(session, nullptr, 0, c.data(), &len));
+    ASSERT_EQ(len, 128u);
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &pkcs, priv));
+    len = back.size();
+    ASSERT_RV(CKR_OK, p11->C_Decrypt(session, c.data(), c.size(), back.data(), &len));
+    EXPECT_EQ(len, 0u);
+    CK_OBJECT_HANDLE aes = secretKey(CKK_AES, Bytes(16, 0x2B));
+    CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &ecb, aes));
+    len = c.size();
+    ASSERT_RV(CKR_OK, p11->C_EncryptUpdate(session, nullptr, 0, c.data(), &len));
+    EXPECT_EQ(len, 0u);
+    len = c.size();
+    ASSERT_RV(CKR_OK, p11->C_Encrypt(session, nullptr, 0, c.data(), &len));
+    EXPECT_EQ(len, 0u);
+    // The decryption calls keep refusing an empty input.
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &ecb, aes));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Decrypt(session, nullptr, 0, back.data(), &len));
 }
 
 TEST_F(Crypto, DigestRefusals) {

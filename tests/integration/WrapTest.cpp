@@ -60,9 +60,10 @@ protected:
     const Bytes aes = Bytes(16, 0x3C);
 };
 
+// Unwrapped readable, so that the tests can compare values.
 Tmpl keyOfType(CK_KEY_TYPE type) {
     Tmpl t;
-    t.ulong(CKA_KEY_TYPE, type).flag(CKA_TOKEN, false);
+    t.ulong(CKA_KEY_TYPE, type).flag(CKA_TOKEN, false).flag(CKA_SENSITIVE, false);
     return t;
 }
 
