@@ -370,6 +370,28 @@ TEST_F(Mechanisms, OaepBothWaysWithCryptoppAndOneErrorForBadCiphertexts) {
     EXPECT_EQ(back, secret);
     label[0] = 'Q';
     EXPECT_RV(CKR_ENCRYPTED_DATA_INVALID, crypt(false, withLabel, priv, c, back));
+
+    // An AES key wrapped under the public key comes back under the private key.
+    CK_OBJECT_HANDLE aes = aesKey(Bytes(32, 0x3C));
+    CK_ULONG wrappedLen = 0;
+    ASSERT_RV(CKR_OK, p11->C_WrapKey(session, &oaep, pub, aes, nullptr, &wrappedLen));
+    Bytes wrapped(wrappedLen);
+    ASSERT_RV(CKR_OK, p11->C_WrapKey(session, &oaep, pub, aes, wrapped.data(), &wrappedLen));
+    EXPECT_EQ(wrappedLen, 256u);
+    CK_OBJECT_CLASS cls = CKO_SECRET_KEY;
+    CK_KEY_TYPE type = CKK_AES;
+    CK_BBOOL no = CK_FALSE;
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_KEY_TYPE, &type, sizeof type},
+                        {CKA_TOKEN, &no, sizeof no}};
+    CK_OBJECT_HANDLE unwrapped = 0;
+    ASSERT_RV(CKR_OK, p11->C_UnwrapKey(session, &oaep, priv, wrapped.data(), wrappedLen, t, 3,
+                                       &unwrapped));
+    CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
+    Bytes viaOriginal, viaUnwrapped;
+    ASSERT_RV(CKR_OK, crypt(true, ecb, aes, Bytes(16, 0x77), viaOriginal));
+    ASSERT_RV(CKR_OK, crypt(true, ecb, unwrapped, Bytes(16, 0x77), viaUnwrapped));
+    EXPECT_EQ(viaUnwrapped, viaOriginal);
 }
 
 TEST_F(Mechanisms, RawRsaSigningLeftPadsShortInput) {
