@@ -264,8 +264,12 @@ TEST_F(Mechanisms, Sha256Pkcs1AndPssSignaturesVerifyWithCryptopp) {
     CK_MECHANISM pss = {CKM_SHA256_RSA_PKCS_PSS, &params, sizeof params};
     ASSERT_RV(CKR_OK, sign(pss, priv, data, sig));
     ASSERT_EQ(sig.size(), 256u);
+#ifndef _WIN32
+    // The Windows build's Crypto++ leaves out its PSS (pssr.cpp): this
+    // cross-check runs on Linux.
     CryptoPP::RSASS<CryptoPP::PSS, CryptoPP::SHA256>::Verifier vPss(rsa);
     EXPECT_TRUE(vPss.VerifyMessage(data.data(), data.size(), sig.data(), sig.size()));
+#endif
     EXPECT_RV(CKR_OK, verify(pss, pub, data, sig));
     Bytes bad = sig;
     bad[100] ^= 4;
@@ -276,14 +280,16 @@ TEST_F(Mechanisms, Sha256Pkcs1AndPssSignaturesVerifyWithCryptopp) {
     Bytes hash(32);
     CryptoPP::SHA256().CalculateDigest(hash.data(), data.data(), data.size());
     ASSERT_RV(CKR_OK, sign(prepared, priv, hash, sig));
-    EXPECT_TRUE(vPss.VerifyMessage(data.data(), data.size(), sig.data(), sig.size()));
     EXPECT_RV(CKR_OK, verify(pss, pub, data, sig));
+#ifndef _WIN32
+    EXPECT_TRUE(vPss.VerifyMessage(data.data(), data.size(), sig.data(), sig.size()));
     // Crypto++'s signature verifies here.
     CryptoPP::AutoSeededRandomPool rng;
     CryptoPP::RSASS<CryptoPP::PSS, CryptoPP::SHA256>::Signer signer(rsa);
     Bytes theirs(signer.MaxSignatureLength());
     theirs.resize(signer.SignMessage(rng, data.data(), data.size(), theirs.data()));
     EXPECT_RV(CKR_OK, verify(prepared, pub, hash, theirs));
+#endif
 }
 
 TEST_F(Mechanisms, BadParametersAreParamInvalid) {
@@ -385,8 +391,8 @@ TEST_F(Mechanisms, OaepBothWaysWithCryptoppAndOneErrorForBadCiphertexts) {
                         {CKA_KEY_TYPE, &type, sizeof type},
                         {CKA_TOKEN, &no, sizeof no}};
     CK_OBJECT_HANDLE unwrapped = 0;
-    ASSERT_RV(CKR_OK, p11->C_UnwrapKey(session, &oaep, priv, wrapped.data(), wrappedLen, t, 3,
-                                       &unwrapped));
+    ASSERT_RV(CKR_OK,
+              p11->C_UnwrapKey(session, &oaep, priv, wrapped.data(), wrappedLen, t, 3, &unwrapped));
     CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
     Bytes viaOriginal, viaUnwrapped;
     ASSERT_RV(CKR_OK, crypt(true, ecb, aes, Bytes(16, 0x77), viaOriginal));

@@ -67,6 +67,10 @@ TEST(CryptoPss, CryptoppVerifiesOurEncodingAndWeVerifyCryptopps) {
     ASSERT_EQ(pssEncode(params, mHash.data(), mHash.size(), bitsOf(key), block), CKR_OK);
     ASSERT_EQ(block.getLength(), 256u);
     Bytes signature = privateOp(key, fake::bytesOf(block));
+    Bytes recovered = publicOp(key, signature);
+#ifndef _WIN32
+    // The Windows build's Crypto++ leaves out its PSS (pssr.cpp): this
+    // cross-check runs on Linux.
     CryptoPP::RSASS<CryptoPP::PSS, CryptoPP::SHA256>::Verifier verifier(key);
     EXPECT_TRUE(verifier.VerifyMessage(reinterpret_cast<const unsigned char*>(message.data()),
                                        message.size(), signature.data(), signature.size()));
@@ -76,7 +80,8 @@ TEST(CryptoPss, CryptoppVerifiesOurEncodingAndWeVerifyCryptopps) {
     Bytes theirs(signer.MaxSignatureLength());
     theirs.resize(signer.SignMessage(rng, reinterpret_cast<const unsigned char*>(message.data()),
                                      message.size(), theirs.data()));
-    Bytes recovered = publicOp(key, theirs);
+    recovered = publicOp(key, theirs);
+#endif
     EXPECT_TRUE(pssVerify(params, mHash.data(), mHash.size(), recovered.data(), recovered.size(),
                           bitsOf(key)));
     // Strict: another salt length, another message, a changed byte all fail.

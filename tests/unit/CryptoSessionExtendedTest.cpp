@@ -74,8 +74,12 @@ TEST_F(ExtendedOps, PssSignatureVerifiesWithCryptoppAndWithUs) {
     Bytes sig;
     ASSERT_EQ(sign(m, data, sig), CKR_OK);
     ASSERT_EQ(sig.size(), 128u);
+#ifndef _WIN32
+    // The Windows build's Crypto++ leaves out its PSS (pssr.cpp): this
+    // cross-check runs on Linux.
     CryptoPP::RSASS<CryptoPP::PSS, CryptoPP::SHA256>::Verifier verifier(fake::rsaKey(1024));
     EXPECT_TRUE(verifier.VerifyMessage(data.data(), data.size(), sig.data(), sig.size()));
+#endif
 
     ASSERT_EQ(ops.verifyInit(ctx, &m, kPub), CKR_OK);
     ASSERT_EQ(ops.verifyUpdate(ctx, data.data(), data.size()), CKR_OK);
