@@ -127,6 +127,8 @@ public:
     bool usesBlockCipher() const { return m_pCipher != nullptr; }
     // A padded cipher runs: a part may give up to a block more than it is.
     bool usesPaddedCipher() const { return m_pPadded != nullptr; }
+    // The key of the active operation; 0 for none (and for a digest).
+    CK_OBJECT_HANDLE key() const { return m_ulOperation == OP_NONE ? 0 : m_hKey; }
 
 private:
     CK_RV cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey,

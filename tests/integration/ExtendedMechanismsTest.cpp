@@ -177,6 +177,7 @@ TEST_F(Mechanisms, WithoutTheKeyTheListIsExactlyTheClassicOne) {
         EXPECT_EQ(info.flags & CKF_SIGN, 0u);
 
         // In use too: the new mechanisms are unknown.
+        login(session);
         CK_OBJECT_HANDLE priv = keyObject(CKO_PRIVATE_KEY, rsa2048());
         CK_MECHANISM sha256 = {CKM_SHA256, nullptr, 0};
         EXPECT_RV(CKR_MECHANISM_INVALID, p11->C_DigestInit(session, &sha256));
