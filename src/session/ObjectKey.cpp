@@ -35,6 +35,7 @@ CK_RV CObjectKey::getModulus(OrlByteArray& out) {
 
 CK_RV CObjectKey::getPublicExponent(OrlByteArray& out) {
     if (auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object)) return pub->getPublicExponent(out);
+    // A private key knows its public exponent once its public values are loaded.
     if (auto* priv = dynamic_cast<C11RSAPrivateKey*>(&m_object))
         return priv->getPublicExponent(out);
     return CKR_KEY_TYPE_INCONSISTENT;

@@ -85,6 +85,7 @@ public:
     std::function<void(Bytes&)> corruptResult;
     // Sees the input buffer itself (the operation's own array).
     std::function<void(OrlByteArray&)> onApply;
+    bool cardCorrupts = false;  // a faulty computation: the result's last byte flipped
 
     CK_RV guard() override { return guardResult; }
     std::unique_ptr<CCryptoKey> findKey(CK_OBJECT_HANDLE hKey) override {
@@ -121,6 +122,7 @@ public:
             result.assign(block.begin() + i + 1, block.end());
         }
         if (corruptResult) corruptResult(result);
+        if (cardCorrupts && !result.empty()) result.back() ^= 0x01;
         out.append(result.data(), static_cast<unsigned>(result.size()));
         return 0;
     }
