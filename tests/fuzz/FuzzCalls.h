@@ -106,8 +106,10 @@ inline CK_OBJECT_CLASS classOf(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE objec
 
 // One signature, one verification or one RSA operation with the key; the
 // outcome does not matter, only that it is answered.
+inline CK_MECHANISM withParameters(CK_MECHANISM_TYPE type);
+
 inline void sign(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE type) {
-    CK_MECHANISM m = {type, nullptr, 0};
+    CK_MECHANISM m = withParameters(type);
     if (C_SignInit(session, &m, key) != CKR_OK) return;
     unsigned char data[20] = {'a', 'b', 'c'};
     unsigned char sig[600];
@@ -115,9 +117,20 @@ inline void sign(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, CK_MECHANISM_T
     C_Sign(session, data, sizeof data, sig, &len);
 }
 
+// PSS and OAEP parameters with SHA-256, for the extended mechanisms.
+inline CK_MECHANISM withParameters(CK_MECHANISM_TYPE type) {
+    static CK_RSA_PKCS_PSS_PARAMS pss = {CKM_SHA256, CKG_MGF1_SHA256, 32};
+    static CK_RSA_PKCS_OAEP_PARAMS oaep = {CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, nullptr,
+                                           0};
+    if (type == CKM_RSA_PKCS_OAEP) return {type, &oaep, sizeof oaep};
+    if (type == CKM_SHA256_RSA_PKCS_PSS || type == CKM_RSA_PKCS_PSS)
+        return {type, &pss, sizeof pss};
+    return {type, nullptr, 0};
+}
+
 inline void decrypt(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE type,
                     size_t inLength) {
-    CK_MECHANISM m = {type, nullptr, 0};
+    CK_MECHANISM m = withParameters(type);
     if (C_DecryptInit(session, &m, key) != CKR_OK) return;
     Bytes in(inLength ? inLength : 1, 0x42), out(inLength + 600);
     CK_ULONG len = out.size();
@@ -151,6 +164,10 @@ inline void exercise(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) {
             sign(session, object, CKM_RSA_PKCS);
             decrypt(session, object, CKM_RSA_X_509, 128);
             decrypt(session, object, CKM_RSA_PKCS, 128);
+            sign(session, object, CKM_SHA256_RSA_PKCS_PSS);
+            sign(session, object, CKM_SHA256_RSA_PKCS);
+            sign(session, object, CKM_RSA_X_509);
+            decrypt(session, object, CKM_RSA_PKCS_OAEP, 128);
             break;
         case CKO_PUBLIC_KEY:
             verify(session, object);

@@ -13,7 +13,8 @@
 
 namespace fuzz {
 
-// Writes a configuration naming the card library and runs the load hook.
+// Writes a configuration naming the card library, with the extended
+// mechanisms on, and runs the load hook.
 // Aborts when start-up fails: every input would be wasted.
 inline void startProvider(const char* cardLibrary) {
     char dir[] = "/tmp/quillon-fuzz-XXXXXX";
@@ -21,7 +22,7 @@ inline void startProvider(const char* cardLibrary) {
     std::string config = std::string(dir) + "/quillon.conf";
     FILE* f = std::fopen(config.c_str(), "w");
     if (!f) std::abort();
-    std::fprintf(f, "zt=%s\nloglevel=0\n", cardLibrary);
+    std::fprintf(f, "zt=%s\nloglevel=0\nmechanisms=extended\n", cardLibrary);
     std::fclose(f);
     setenv("QUILLON_REGISTRY", config.c_str(), 1);
     if (!moduleAttach()) {
