@@ -3,7 +3,8 @@
 # Usage: scripts/fuzz.sh [seconds per target] [target...]
 #   default: 60 seconds for each of the four targets.
 # Each target starts from its committed seeds in tests/fuzz/corpus/<target>;
-# what it finds new goes to build/fuzz/corpus/<target> (not committed), and a
+# what it finds new goes to build/fuzz/corpus/<target> (not committed; another
+# folder with FUZZ_WORK_DIR), and a
 # crashing input to build/fuzz/findings/. Keep a finding, once fixed, as a
 # seed in tests/fuzz/corpus/<target>.
 set -euo pipefail
@@ -29,7 +30,7 @@ status=0
 mkdir -p "$DIR/findings"
 for target in "${TARGETS[@]}"; do
     seeds=tests/fuzz/corpus/$target
-    work=$DIR/corpus/$target
+    work=${FUZZ_WORK_DIR:-$DIR/corpus}/$target
     mkdir -p "$work"
     log=$DIR/$target.log
     # Leaks count as findings; an input slower than 10 s is one too.

@@ -6,4 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/packages.sh
 install_packages "${FUZZ_PACKAGES[@]}"
+# From the seeds alone, so the run takes the same time however long earlier
+# runs grew the working corpus.
+export FUZZ_WORK_DIR=build/fuzz/bounded
+rm -rf "$FUZZ_WORK_DIR"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-6}"
