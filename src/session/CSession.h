@@ -88,7 +88,7 @@ public:
     CK_ULONG getDigestLen();
     CK_RV digestInit(CK_MECHANISM* pMechanism);
     CK_RV digestUpdate(const unsigned char* part, size_t length);
-    CK_RV digestFinal(OrlByteArray& out);
+    CK_RV digestFinal(COutput& out);
     CK_RV signInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
     CK_RV signUpdate(const unsigned char* part, size_t length);
     CK_RV signFinal(OrlByteArray& signature);

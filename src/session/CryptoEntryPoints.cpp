@@ -42,6 +42,13 @@ CK_RV deliver(const OrlByteArray& result, CK_BYTE_PTR out, CK_ULONG_PTR pulLen) 
     return CKR_OK;
 }
 
+// The same for a result written straight into the caller's buffer.
+CK_RV deliver(const COutput& result, CK_ULONG_PTR pulLen) {
+    if (result.overflowed()) return CKR_BUFFER_TOO_SMALL;
+    *pulLen = result.length();
+    return CKR_OK;
+}
+
 unsigned long ul(CK_ULONG v) {
     return static_cast<unsigned long>(v);
 }
@@ -84,13 +91,13 @@ CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PT
                              *pulDigestLen = s.getDigestLen();
                              return CKR_OK;
                          }
-                         OrlByteArray digest;
+                         COutput digest(pDigest, *pulDigestLen);
                          CK_RV rv = s.digestFinal(digest);
                          if (rv != CKR_OK) {
                              logMessage("->e<- digest Final error");
                              return rv;
                          }
-                         rv = deliver(digest, pDigest, pulDigestLen);
+                         rv = deliver(digest, pulDigestLen);
                          if (rv == CKR_OK) {
                              logMessage("<- C_DigestFinal(%lu,%p,%p)", ul(hSession),
                                         static_cast<void*>(pDigest),
@@ -117,13 +124,13 @@ CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
                              logMessage("->e<- digest Update error");
                              return rv;
                          }
-                         OrlByteArray digest;
+                         COutput digest(pDigest, *pulDigestLen);
                          rv = s.digestFinal(digest);
                          if (rv != CKR_OK) {
                              logMessage("->e<- digest Final error");
                              return rv;
                          }
-                         rv = deliver(digest, pDigest, pulDigestLen);
+                         rv = deliver(digest, pulDigestLen);
                          if (rv == CKR_OK) logMessage("<- C_Digest");
                          return rv;
                      });

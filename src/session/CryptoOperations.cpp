@@ -56,19 +56,29 @@ CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
 }  // namespace
 
 COperationState::COperationState()
-    : m_ulOperation(OP_NONE), m_ulMechanism(0), m_hKey(0), m_ulDigestLen(0) {}
+    : m_ulOperation(OP_NONE),
+      m_ulMechanism(0),
+      m_hKey(0),
+      m_pHashAlgorithm(nullptr),
+      m_ulDigestLen(0),
+      m_pSpareAlgorithm(nullptr) {}
 
 COperationState::~COperationState() = default;
 
 void COperationState::reset() {
     m_ulOperation = OP_NONE;
     m_hKey = 0;
-    releaseHash();
+    releaseHash(true);
     m_pCipher.reset();
 }
 
-void COperationState::releaseHash() {
+void COperationState::releaseHash(bool reusable) {
+    if (m_pHash && reusable) {
+        m_pSpareHash = std::move(m_pHash);
+        m_pSpareAlgorithm = m_pHashAlgorithm;
+    }
     m_pHash.reset();
+    m_pHashAlgorithm = nullptr;
 }
 
 CK_RV COperationState::isActive(CCryptoContext& ctx, CK_ULONG kind) {
@@ -98,7 +108,13 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
         return CKR_MECHANISM_INVALID;
     }
     logMessage("Algo: %s", algorithm->name);
-    m_pHash = algorithm->create();
+    if (m_pSpareHash && m_pSpareAlgorithm == algorithm) {
+        m_pHash = std::move(m_pSpareHash);
+        m_pHash->Restart();  // a digest abandoned by a session reset left data in it
+    } else {
+        m_pHash = algorithm->create();
+    }
+    m_pHashAlgorithm = algorithm;
     m_ulDigestLen = algorithm->announcedLength;
     m_hKey = 0;  // the hash takes the key's place
     m_ulOperation = OP_DIGEST;
@@ -117,7 +133,7 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
     } catch (...) {
         logMessage("<e> Unexpected Exception thrown by ZT_digestUpdate");
         m_ulOperation = OP_NONE;
-        releaseHash();
+        releaseHash(false);
         return CKR_GENERAL_ERROR;
     }
     logMessage("<- digestUpdate");
@@ -125,6 +141,11 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
 }
 
 CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
+    COutput output(out);
+    return digestFinal(ctx, output);
+}
+
+CK_RV COperationState::digestFinal(CCryptoContext& ctx, COutput& out) {
     logMessage("-> digestFinal");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
@@ -137,10 +158,10 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
         out.append(digest, size);
     } catch (...) {
         logMessage("<e> Unexpected Exception thrown by ZT_digestFinal");
-        releaseHash();
+        releaseHash(false);
         return CKR_GENERAL_ERROR;
     }
-    releaseHash();
+    releaseHash(true);
     logMessage("<- digestFinal");
     return CKR_OK;
 }

@@ -19,6 +19,8 @@
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
 
+struct DigestAlgorithm;
+
 // Kinds of the active operation (m_ulOperation).
 enum : CK_ULONG {
     OP_NONE = 0,
@@ -83,6 +85,7 @@ public:
 
     CK_RV digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism);
     CK_RV digestUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length);
+    CK_RV digestFinal(CCryptoContext& ctx, COutput& out);
     CK_RV digestFinal(CCryptoContext& ctx, OrlByteArray& out);
 
     CK_RV signInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
@@ -109,15 +112,21 @@ private:
                      bool encrypt);
     CK_RV cipherUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length, COutput& out,
                        bool encrypt);
-    void releaseHash();
+    // Ends the running hash. A hash that finished cleanly is kept for the
+    // next digest of the same kind, so small digests cost no allocation; one
+    // that threw is destroyed.
+    void releaseHash(bool reusable);
 
     CK_ULONG m_ulOperation;
     CK_MECHANISM_TYPE m_ulMechanism;
     CK_OBJECT_HANDLE m_hKey;
-    std::unique_ptr<CryptoPP::HashTransformation> m_pHash;
+    std::unique_ptr<CryptoPP::HashTransformation> m_pHash;  // null unless a digest runs
+    const DigestAlgorithm* m_pHashAlgorithm;
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
+    std::unique_ptr<CryptoPP::HashTransformation> m_pSpareHash;  // restarted before reuse
+    const DigestAlgorithm* m_pSpareAlgorithm;
 };
 
 #endif

@@ -76,7 +76,7 @@ CK_RV CSession::digestUpdate(const unsigned char* part, size_t length) {
     return m_operation.digestUpdate(ctx, part, length);
 }
 
-CK_RV CSession::digestFinal(OrlByteArray& out) {
+CK_RV CSession::digestFinal(COutput& out) {
     SessionContext ctx(*this);
     return m_operation.digestFinal(ctx, out);
 }
