@@ -60,7 +60,7 @@ CK_RV locked(const char* exitLine, Work&& work) {
         result = unexpectedException();
     }
     CK_RV released = releaseGlobalLock();
-    if (exitLine) logMessage("%s", exitLine);
+    if (exitLine && loggingEnabled()) logMessage("%s", exitLine);
     return released != CKR_OK ? released : result;
 }
 
