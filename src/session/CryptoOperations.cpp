@@ -68,6 +68,7 @@ COperationState::~COperationState() = default;
 void COperationState::reset() {
     m_ulOperation = OP_NONE;
     m_hKey = 0;
+    if (m_pHash) m_pHash->Restart();  // a digest left unfinished: drop its data
     releaseHash(true);
     m_pCipher.reset();
 }
@@ -94,9 +95,12 @@ CK_ULONG COperationState::getDigestLen(CCryptoContext& ctx) {
 }
 
 // ---- Digesting -------------------------------------------------------------
+//
+// A small digest costs little more than the hash itself, so its log lines are
+// not even a call while logging is off.
 
 CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism) {
-    logMessage("-> digestInit");
+    if (loggingEnabled()) logMessage("-> digestInit");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
@@ -107,10 +111,9 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
                    static_cast<unsigned long>(pMechanism->mechanism));
         return CKR_MECHANISM_INVALID;
     }
-    logMessage("Algo: %s", algorithm->name);
+    if (loggingEnabled()) logMessage("Algo: %s", algorithm->name);
     if (m_pSpareHash && m_pSpareAlgorithm == algorithm) {
-        m_pHash = std::move(m_pSpareHash);
-        m_pHash->Restart();  // a digest abandoned by a session reset left data in it
+        m_pHash = std::move(m_pSpareHash);  // restarted when it was set aside
     } else {
         m_pHash = algorithm->create();
     }
@@ -119,12 +122,12 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     m_hKey = 0;  // the hash takes the key's place
     m_ulOperation = OP_DIGEST;
     m_data.removeAll();
-    logMessage("-> digestInit");
+    if (loggingEnabled()) logMessage("-> digestInit");
     return CKR_OK;
 }
 
 CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length) {
-    logMessage("-> digestUpdate");
+    if (loggingEnabled()) logMessage("-> digestUpdate");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
@@ -136,7 +139,7 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
         releaseHash(false);
         return CKR_GENERAL_ERROR;
     }
-    logMessage("<- digestUpdate");
+    if (loggingEnabled()) logMessage("<- digestUpdate");
     return CKR_OK;
 }
 
@@ -146,7 +149,7 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
 }
 
 CK_RV COperationState::digestFinal(CCryptoContext& ctx, COutput& out) {
-    logMessage("-> digestFinal");
+    if (loggingEnabled()) logMessage("-> digestFinal");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
@@ -162,7 +165,7 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, COutput& out) {
         return CKR_GENERAL_ERROR;
     }
     releaseHash(true);
-    logMessage("<- digestFinal");
+    if (loggingEnabled()) logMessage("<- digestFinal");
     return CKR_OK;
 }
 

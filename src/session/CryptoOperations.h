@@ -125,7 +125,7 @@ private:
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
-    std::unique_ptr<CryptoPP::HashTransformation> m_pSpareHash;  // restarted before reuse
+    std::unique_ptr<CryptoPP::HashTransformation> m_pSpareHash;  // restarted, ready for reuse
     const DigestAlgorithm* m_pSpareAlgorithm;
 };
 

@@ -6,6 +6,7 @@
 #include <cryptopp/sha.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,23 @@ TEST_F(Crypto, DigestsOfEveryKindInTurnOnOneSession) {
             out.resize(len);
         }
         EXPECT_EQ(hex::text(out), t.digest);
+    }
+}
+
+// The lines of a digest, in order, from the entry points and the session.
+TEST_F(Crypto, DigestLogLinesInOrder) {
+    size_t start = logText().size();
+    Bytes out;
+    ASSERT_RV(CKR_OK, digest(CKM_SHA_1, "abc", out));
+    std::string log = logText().substr(start);
+    size_t at = 0;
+    for (const char* line :
+         {"-> C_DigestInit (", "-> digestInit", "Algo: CKM_SHA_1", "-> digestInit",
+          "<- C_DigestInit", "-> C_Digest(", "-> digestUpdate", "<- digestUpdate", "-> digestFinal",
+          "<- digestFinal", "<- C_Digest"}) {
+        size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "no \"" << line << "\" after " << log.substr(0, at);
+        at = found + std::strlen(line);
     }
 }
 
