@@ -108,6 +108,11 @@ CK_RV takeText(const CK_ATTRIBUTE* a, OwnedText& out, CK_ULONG maxLength) {
 }
 
 CK_RV takeDate(const CK_ATTRIBUTE* a, OwnedDate& out) {
+    // Length 0 is "no date", as the date of a key without one is answered.
+    if (a->ulValueLen == 0) {
+        out.reset();
+        return CKR_OK;
+    }
     if (!readable(a, sizeof(CK_DATE))) return CKR_ATTRIBUTE_VALUE_INVALID;
     out.reset(new CK_DATE);
     std::memcpy(out.get(), a->pValue, sizeof(CK_DATE));
@@ -154,6 +159,7 @@ bool matchText(const CK_ATTRIBUTE* a, const std::string* value) {
 }
 
 bool matchDate(const CK_ATTRIBUTE* a, const CK_DATE* value) {
+    if (a->ulValueLen == 0) return value == nullptr;
     return value && sameBytes(a, value, sizeof(CK_DATE));
 }
 

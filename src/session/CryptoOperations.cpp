@@ -1,5 +1,7 @@
 #include "CryptoOperations.h"
 
+#include <cstring>
+
 #include "CardFunctions.h"
 #include "Digest.h"
 #include "Log.h"
@@ -53,6 +55,18 @@ CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
     return CKR_MECHANISM_INVALID;
 }
 
+// A plaintext or a key leaves no copy behind in freed memory.
+void wipe(OrlByteArray& bytes) {
+    volatile unsigned char* p = bytes.getContent();
+    for (unsigned long i = 0; i < bytes.getLength(); ++i) p[i] = 0;
+    bytes.removeAll();
+}
+
+CK_RV outputWaiting() {
+    logMessage("<e> CKR_OPERATION_ACTIVE: an output waits to be fetched");
+    return CKR_OPERATION_ACTIVE;
+}
+
 }  // namespace
 
 COperationState::COperationState()
@@ -61,9 +75,13 @@ COperationState::COperationState()
       m_hKey(0),
       m_pHashAlgorithm(nullptr),
       m_ulDigestLen(0),
+      m_bOutputWaiting(false),
+      m_waitingStep(OutputStep::Finish),
       m_pSpareAlgorithm(nullptr) {}
 
-COperationState::~COperationState() = default;
+COperationState::~COperationState() {
+    dropWaitingOutput();
+}
 
 void COperationState::reset() {
     m_ulOperation = OP_NONE;
@@ -71,6 +89,70 @@ void COperationState::reset() {
     if (m_pHash) m_pHash->Restart();  // a digest left unfinished: drop its data
     releaseHash(true);
     m_pCipher.reset();
+    dropWaitingOutput();
+}
+
+void COperationState::dropWaitingOutput() {
+    m_bOutputWaiting = false;
+    wipe(m_waitingOutput);
+}
+
+// ---- Output in two calls ---------------------------------------------------
+
+CK_RV COperationState::produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step,
+                                     unsigned char* out, CK_ULONG* pulLen, CK_ULONG lengthForNull,
+                                     const std::function<CK_RV(COutput&)>& run) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != kind) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return handOverWaitingOutput(step, out, pulLen);
+    if (!out) {
+        *pulLen = lengthForNull;
+        return CKR_OK;
+    }
+    COutput sink(out, *pulLen);
+    rv = run(sink);
+    if (rv != CKR_OK) return rv;
+    if (!sink.overflowed()) {
+        *pulLen = static_cast<CK_ULONG>(sink.length());
+        return CKR_OK;
+    }
+    // Keep what was made; a final step that ended the operation is resumed
+    // until its output is fetched (its hash or cipher is no longer needed).
+    logMessage("->e<- CKR_BUFFER_TOO_SMALL (%lu < %lu)", static_cast<unsigned long>(*pulLen),
+               static_cast<unsigned long>(sink.length()));
+    m_waitingOutput.removeAll();
+    m_waitingOutput.append(sink.spilledOutput());
+    wipe(sink.spilledOutput());
+    m_bOutputWaiting = true;
+    m_waitingStep = step;
+    m_ulOperation = kind;
+    *pulLen = static_cast<CK_ULONG>(m_waitingOutput.getLength());
+    return CKR_BUFFER_TOO_SMALL;
+}
+
+CK_RV COperationState::handOverWaitingOutput(OutputStep step, unsigned char* out,
+                                             CK_ULONG* pulLen) {
+    if (step != m_waitingStep) return outputWaiting();
+    const unsigned long length = m_waitingOutput.getLength();
+    if (!out) {
+        *pulLen = static_cast<CK_ULONG>(length);
+        return CKR_OK;
+    }
+    if (*pulLen < length) {
+        logMessage("->e<- CKR_BUFFER_TOO_SMALL (%lu < %lu)", static_cast<unsigned long>(*pulLen),
+                   length);
+        *pulLen = static_cast<CK_ULONG>(length);
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (length) std::memcpy(out, m_waitingOutput.getContent(), length);
+    *pulLen = static_cast<CK_ULONG>(length);
+    dropWaitingOutput();
+    if (step == OutputStep::Finish) {
+        m_ulOperation = OP_NONE;
+        m_hKey = 0;
+    }
+    return CKR_OK;
 }
 
 void COperationState::releaseHash(bool reusable) {
@@ -131,6 +213,7 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return outputWaiting();
     try {
         if (length) m_pHash->Update(part, length);
     } catch (...) {
@@ -153,6 +236,7 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, COutput& out) {
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return outputWaiting();
     m_ulOperation = OP_NONE;  // over, whatever happens below
     try {
         unsigned char digest[64];
@@ -207,6 +291,7 @@ CK_RV COperationState::signUpdate(CCryptoContext& ctx, const unsigned char* part
         logMessage("CKR_OPERATION_NOT_INITIALIZED");
         return CKR_OPERATION_NOT_INITIALIZED;
     }
+    if (m_bOutputWaiting) return outputWaiting();
     rv = accumulate(m_data, part, length);
     if (rv != CKR_OK) return rv;
     logMessage("<- signUpdate");

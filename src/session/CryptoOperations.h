@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <cryptopp/cryptlib.h>
@@ -30,6 +31,10 @@ enum : CK_ULONG {
     OP_SIGN = 8,
     OP_VERIFY = 16,
 };
+
+// Which call an output that did not fit waits for: the same update again, or
+// the end of the operation (its final step or its single-part call).
+enum class OutputStep { Update, Finish };
 
 // A key object as the operations see it.
 class CCryptoKey {
@@ -104,8 +109,22 @@ public:
     CK_RV decryptUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length, COutput& out);
     CK_RV decryptFinal(CCryptoContext& ctx, COutput& out);
 
+    // One step of the active operation of that kind whose output goes to the
+    // caller's buffer, in the two-call convention. A null buffer is told
+    // lengthForNull, or the exact length of an output already waiting. A
+    // buffer too small is told the exact length and answers
+    // CKR_BUFFER_TOO_SMALL; the output waits here, the operation stays active
+    // and the next call of the same step hands it over without running the
+    // step again (so no card operation is made twice). Until then every other
+    // step of the operation answers CKR_OPERATION_ACTIVE.
+    CK_RV produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step, unsigned char* out,
+                        CK_ULONG* pulLen, CK_ULONG lengthForNull,
+                        const std::function<CK_RV(COutput&)>& run);
+
     CK_ULONG operation() const { return m_ulOperation; }
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
+    // A symmetric cipher runs: its output is as long as its input.
+    bool usesBlockCipher() const { return m_pCipher != nullptr; }
 
 private:
     CK_RV cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey,
@@ -116,6 +135,8 @@ private:
     // next digest of the same kind, so small digests cost no allocation; one
     // that threw is destroyed.
     void releaseHash(bool reusable);
+    CK_RV handOverWaitingOutput(OutputStep step, unsigned char* out, CK_ULONG* pulLen);
+    void dropWaitingOutput();
 
     CK_ULONG m_ulOperation;
     CK_MECHANISM_TYPE m_ulMechanism;
@@ -125,6 +146,10 @@ private:
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
+    // Output made but not yet fetched (see produceOutput).
+    bool m_bOutputWaiting;
+    OutputStep m_waitingStep;
+    OrlByteArray m_waitingOutput;
     std::unique_ptr<CryptoPP::HashTransformation> m_pSpareHash;  // restarted, ready for reuse
     const DigestAlgorithm* m_pSpareAlgorithm;
 };

@@ -28,17 +28,36 @@ constexpr CK_ULONG kMaxModulusBits = 4096;
 // "Container" and the path, with the terminator, must fit 256 bytes.
 constexpr size_t kMaxContainerPathLength = 246;
 
+// The value lengths each generator makes; the first is made when the
+// template gives no CKA_VALUE_LEN, 0 ends the list.
 struct SecretKeyKind {
     CK_KEY_TYPE keyType;
     CK_MECHANISM_TYPE mechanism;
-    size_t valueLength;  // CKA_VALUE_LEN is not consulted
+    CK_ULONG valueLengths[4];
 };
 
 const SecretKeyKind kSecretKeyKinds[] = {
-    {CKK_DES, CKM_DES_KEY_GEN, 8},
-    {CKK_DES3, CKM_DES3_KEY_GEN, 24},
-    {CKK_AES, CKM_AES_KEY_GEN, 16},
+    {CKK_DES, CKM_DES_KEY_GEN, {8, 0}},
+    {CKK_DES3, CKM_DES3_KEY_GEN, {24, 0}},
+    {CKK_AES, CKM_AES_KEY_GEN, {16, 24, 32, 0}},
 };
+
+// The value length asked for by the template's CKA_VALUE_LEN (the kind's
+// default when absent); 0 when the template asks for a length the
+// generator does not make, or gives no readable CK_ULONG.
+CK_ULONG requestedValueLength(const SecretKeyKind& kind, const CK_ATTRIBUTE* pTemplate,
+                              CK_ULONG ulCount) {
+    const CK_ATTRIBUTE* given = nullptr;
+    for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i)
+        if (pTemplate[i].type == CKA_VALUE_LEN) given = &pTemplate[i];
+    if (!given) return kind.valueLengths[0];
+    if (!given->pValue || given->ulValueLen != sizeof(CK_ULONG)) return 0;
+    CK_ULONG asked = 0;
+    std::memcpy(&asked, given->pValue, sizeof(asked));
+    for (CK_ULONG length : kind.valueLengths)
+        if (length != 0 && length == asked) return asked;
+    return 0;
+}
 
 const SecretKeyKind* findSecretKeyKind(CK_KEY_TYPE keyType, CK_MECHANISM_TYPE mechanism) {
     for (const SecretKeyKind& kind : kSecretKeyKinds) {
@@ -134,10 +153,15 @@ CK_RV CSession::generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, C
         logError("<e> CKR_MECHANISM_INVALID: key value not set");
         return CKR_MECHANISM_INVALID;
     }
+    const CK_ULONG valueLength = requestedValueLength(*kind, pTemplate, ulCount);
+    if (valueLength == 0) {
+        logError("<e> CKR_ATTRIBUTE_VALUE_INVALID: CKA_VALUE_LEN");
+        return CKR_ATTRIBUTE_VALUE_INVALID;
+    }
     try {
         // A fresh generator for every key; the block wipes itself.
         CryptoPP::AutoSeededRandomPool rng;
-        CryptoPP::SecByteBlock value(kind->valueLength);
+        CryptoPP::SecByteBlock value(valueLength);
         rng.GenerateBlock(value.data(), value.size());
         key->setValue(value.data(), value.size());
     } catch (...) {

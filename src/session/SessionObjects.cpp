@@ -17,6 +17,7 @@
 #include "CardLibrary.h"
 #include "Log.h"
 #include "ObjectDirectory.h"
+#include "StoredCertificates.h"
 
 namespace {
 
@@ -144,6 +145,16 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         delete object;
         logError("<e> Error CKO_PUBLIC_KEY token");
         return CKR_TEMPLATE_INCONSISTENT;
+    }
+    if (object->isToken() && object->getClass() == CKO_CERTIFICATE) {
+        bool loggedIn = m_pSessionData->m_ulUserType != kNoUserType;
+        if (C11Object* stored = findStoredCertificate(m_pSessionData->m_objectTable, pTemplate,
+                                                      ulCount, loggedIn)) {
+            delete object;
+            *phObject = stored->getHandle();
+            logMessage("<- createObject: certificate already on the token %lX", *phObject);
+            return CKR_OK;
+        }
     }
 
     CK_OBJECT_HANDLE handle = object->getHandle();

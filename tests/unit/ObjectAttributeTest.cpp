@@ -180,11 +180,27 @@ TEST(ObjectAttributes, IrreversibleFlags) {
     EXPECT_EQ(ask(extractable, CKA_EXTRACTABLE, 1).value, Bytes({0}));
     EXPECT_EQ(ask(extractable, CKA_SIGN, 1).value, Bytes({0}));  // other entries still taken
 
+    // CKA_SENSITIVE: chosen at creation, then only ever turned on.
     C11SecretKey secret(kConnection);
     TemplateBuilder t2;
     t2.flag(CKA_SENSITIVE, false);
-    EXPECT_EQ(applyTemplate(secret, t2), CKR_TEMPLATE_INCONSISTENT);
+    EXPECT_EQ(applyTemplate(secret, t2), CKR_OK);
+    EXPECT_EQ(ask(secret, CKA_SENSITIVE, 1).value, Bytes({0}));
+    EXPECT_EQ(ask(secret, CKA_ALWAYS_SENSITIVE, 1).value, Bytes({0}));
+    TemplateBuilder on, off;
+    on.flag(CKA_SENSITIVE, true);
+    off.flag(CKA_SENSITIVE, false);
+    EXPECT_EQ(applyTemplate(secret, on, CK_FALSE), CKR_OK);
     EXPECT_EQ(ask(secret, CKA_SENSITIVE, 1).value, Bytes({1}));
+    EXPECT_EQ(ask(secret, CKA_ALWAYS_SENSITIVE, 1).value, Bytes({0}));
+    EXPECT_EQ(applyTemplate(secret, off, CK_FALSE), CKR_TEMPLATE_INCONSISTENT);
+    EXPECT_EQ(ask(secret, CKA_SENSITIVE, 1).value, Bytes({1}));
+    C11SecretKey byDefault(kConnection);
+    TemplateBuilder plain;
+    plain.ulong(CKA_KEY_TYPE, CKK_AES);
+    EXPECT_EQ(applyTemplate(byDefault, plain), CKR_OK);
+    EXPECT_EQ(ask(byDefault, CKA_SENSITIVE, 1).value, Bytes({1}));
+    EXPECT_EQ(applyTemplate(byDefault, off, CK_FALSE), CKR_TEMPLATE_INCONSISTENT);
     TemplateBuilder t3;
     t3.flag(CKA_EXTRACTABLE, false);
     EXPECT_EQ(applyTemplate(secret, t3), CKR_OK);
@@ -353,7 +369,7 @@ TEST(ObjectAttributes, VendorContainerAttributes) {
 TEST(ObjectAttributes, SecretValueIsRefusedOnceNeverExtractable) {
     C11SecretKey key(kConnection);
     TemplateBuilder t;
-    t.ulong(CKA_KEY_TYPE, CKK_AES).bytes(CKA_VALUE, Bytes(16, 0x42));
+    t.ulong(CKA_KEY_TYPE, CKK_AES).flag(CKA_SENSITIVE, false).bytes(CKA_VALUE, Bytes(16, 0x42));
     ASSERT_EQ(applyTemplate(key, t), CKR_OK);
     Answer a = ask(key, CKA_VALUE, 16);
     EXPECT_EQ(a.rv, CKR_OK);
@@ -363,12 +379,12 @@ TEST(ObjectAttributes, SecretValueIsRefusedOnceNeverExtractable) {
     never.flag(CKA_NEVER_EXTRACTABLE, true);
     ASSERT_EQ(applyTemplate(key, never, CK_FALSE), CKR_OK);
     a = ask(key, CKA_VALUE, 16);
-    EXPECT_EQ(a.rv, CKR_KEY_UNEXTRACTABLE);
-    EXPECT_EQ(a.length, 16u);
+    EXPECT_EQ(a.rv, CKR_ATTRIBUTE_SENSITIVE);
+    EXPECT_EQ(a.length, static_cast<CK_ULONG>(-1));
     TemplateBuilder back;
     back.flag(CKA_NEVER_EXTRACTABLE, false);
     EXPECT_EQ(applyTemplate(key, back, CK_FALSE), CKR_TEMPLATE_INCONSISTENT);
-    EXPECT_EQ(ask(key, CKA_VALUE, 16).rv, CKR_KEY_UNEXTRACTABLE);
+    EXPECT_EQ(ask(key, CKA_VALUE, 16).rv, CKR_ATTRIBUTE_SENSITIVE);
 }
 
 TEST(ObjectAttributes, CertificateTypeAndTrusted) {
