@@ -41,6 +41,9 @@ public:
     // before it stay and the table stays marked for reload.
     void reload(ZT_HANDLE hConnection, CBufferedReader& reader);
 
+    // The slot reconnected to the same card: the objects use the new connection.
+    void rebind(ZT_HANDLE hConnection);
+
     // Whether an object of a table bound to hConnection has that number.
     static bool isNumberTaken(ZT_HANDLE hConnection, uint16_t number);
 
