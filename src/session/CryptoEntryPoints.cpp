@@ -50,6 +50,26 @@ unsigned long ul(CK_ULONG v) {
 
 namespace {
 
+// What a length query (a null buffer) is told; no other call needs it.
+CK_ULONG lengthForQuery(CSession& s, CK_BYTE_PTR pDigest) {
+    return pDigest ? 0 : s.getDigestLen();
+}
+
+// The final step of a digest in the two-call convention. When the digest is
+// known to fit the caller's buffer and no earlier output waits, the step runs
+// straight into that buffer: what produceOutput would do, without the calls
+// around it, which cost as much as a small digest's own work.
+template <typename Step>
+CK_RV deliverDigest(CSession& s, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen, Step&& step) {
+    if (!pDigest || !s.m_operation.digestFitsDirectly(*pulDigestLen))
+        return s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
+                               lengthForQuery(s, pDigest), step);
+    COutput out(pDigest, *pulDigestLen);
+    CK_RV rv = step(out);
+    if (rv == CKR_OK) *pulDigestLen = static_cast<CK_ULONG>(out.length());
+    return rv;
+}
+
 // The digest goes straight to the caller's buffer when it fits.
 CK_RV finishDigest(CSession& s, COutput& out) {
     CK_RV rv = s.digestFinal(out);
@@ -91,9 +111,8 @@ CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PT
     return onSession(false, hSession, kBadArguments, {pulDigestLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
-                         CK_RV rv = s.produceOutput(
-                             OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen, s.getDigestLen(),
-                             [&](COutput& out) { return finishDigest(s, out); });
+                         auto finish = [&](COutput& out) { return finishDigest(s, out); };
+                         CK_RV rv = deliverDigest(s, pDigest, pulDigestLen, finish);
                          if (rv == CKR_OK && pDigest && loggingEnabled()) {
                              logMessage("<- C_DigestFinal(%lu,%p,%p)", ul(hSession),
                                         static_cast<void*>(pDigest),
@@ -112,16 +131,15 @@ CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
                      {pData != nullptr || ulDataLen == 0, pulDigestLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
-                         CK_RV rv =
-                             s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
-                                             s.getDigestLen(), [&](COutput& out) -> CK_RV {
-                                                 CK_RV r = s.digestUpdate(pData, ulDataLen);
-                                                 if (r != CKR_OK) {
-                                                     logMessage("->e<- digest Update error");
-                                                     return r;
-                                                 }
-                                                 return finishDigest(s, out);
-                                             });
+                         auto digestAll = [&](COutput& out) -> CK_RV {
+                             CK_RV r = s.digestUpdate(pData, ulDataLen);
+                             if (r != CKR_OK) {
+                                 logMessage("->e<- digest Update error");
+                                 return r;
+                             }
+                             return finishDigest(s, out);
+                         };
+                         CK_RV rv = deliverDigest(s, pDigest, pulDigestLen, digestAll);
                          if (rv == CKR_OK && pDigest && loggingEnabled()) logMessage("<- C_Digest");
                          return rv;
                      });

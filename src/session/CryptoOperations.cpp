@@ -101,7 +101,7 @@ void COperationState::dropWaitingOutput() {
 
 CK_RV COperationState::produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step,
                                      unsigned char* out, CK_ULONG* pulLen, CK_ULONG lengthForNull,
-                                     const std::function<CK_RV(COutput&)>& run) {
+                                     FunctionRef<CK_RV(COutput&)> run) {
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != kind) return CKR_OPERATION_NOT_INITIALIZED;
@@ -208,6 +208,11 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     return CKR_OK;
 }
 
+bool COperationState::digestFitsDirectly(CK_ULONG capacity) const {
+    return m_ulOperation == OP_DIGEST && !m_bOutputWaiting && m_pHashAlgorithm &&
+           capacity >= m_pHashAlgorithm->digestSize;
+}
+
 CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length) {
     if (loggingEnabled()) logMessage("-> digestUpdate");
     CK_RV rv = ctx.guard();
@@ -239,10 +244,8 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, COutput& out) {
     if (m_bOutputWaiting) return outputWaiting();
     m_ulOperation = OP_NONE;  // over, whatever happens below
     try {
-        unsigned char digest[64];
-        unsigned size = m_pHash->DigestSize();
-        m_pHash->Final(digest);
-        out.append(digest, size);
+        // Straight into the caller's buffer when the digest fits there.
+        m_pHash->Final(out.reserve(m_pHash->DigestSize()));
     } catch (...) {
         logMessage("<e> Unexpected Exception thrown by ZT_digestFinal");
         releaseHash(false);

@@ -10,12 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include <cryptopp/cryptlib.h>
 
 #include "CryptoOutput.h"
+#include "FunctionRef.h"
 #include "OrlByteArray.h"
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
@@ -118,13 +118,15 @@ public:
     // step again (so no card operation is made twice). Until then every other
     // step of the operation answers CKR_OPERATION_ACTIVE.
     CK_RV produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step, unsigned char* out,
-                        CK_ULONG* pulLen, CK_ULONG lengthForNull,
-                        const std::function<CK_RV(COutput&)>& run);
+                        CK_ULONG* pulLen, CK_ULONG lengthForNull, FunctionRef<CK_RV(COutput&)> run);
 
     CK_ULONG operation() const { return m_ulOperation; }
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
     // A symmetric cipher runs: its output is as long as its input.
     bool usesBlockCipher() const { return m_pCipher != nullptr; }
+    // A digest runs, with no output waiting, and `capacity` bytes hold its
+    // digest: its final step needs none of produceOutput's care.
+    bool digestFitsDirectly(CK_ULONG capacity) const;
     // The key of the active operation; 0 for none (and for a digest).
     CK_OBJECT_HANDLE key() const { return m_ulOperation == OP_NONE ? 0 : m_hKey; }
 
