@@ -59,6 +59,21 @@ CK_ULONG requestedValueLength(const SecretKeyKind& kind, const CK_ATTRIBUTE* pTe
     return 0;
 }
 
+// The key type a generator makes, for a template that names none (Java's
+// SunPKCS11 gives only the class and CKA_VALUE_LEN).
+const CK_KEY_TYPE* impliedKeyType(CK_MECHANISM_TYPE mechanism) {
+    for (const SecretKeyKind& kind : kSecretKeyKinds) {
+        if (kind.mechanism == mechanism) return &kind.keyType;
+    }
+    return nullptr;
+}
+
+bool templateHas(const CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_ATTRIBUTE_TYPE type) {
+    for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i)
+        if (pTemplate[i].type == type) return true;
+    return false;
+}
+
 const SecretKeyKind* findSecretKeyKind(CK_KEY_TYPE keyType, CK_MECHANISM_TYPE mechanism) {
     for (const SecretKeyKind& kind : kSecretKeyKinds) {
         if (kind.keyType == keyType && kind.mechanism == mechanism) return &kind;
@@ -139,6 +154,14 @@ CK_RV CSession::generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, C
     std::unique_ptr<C11SecretKey> key(new C11SecretKey(hConnection));
     CAttributeVector attributes;
     fillAttributeVector(attributes, pTemplate, ulCount);
+    // No CKA_KEY_TYPE: the mechanism's, as PKCS#11 has it.
+    CK_KEY_TYPE impliedType = 0;
+    CK_ATTRIBUTE typeAttribute = {CKA_KEY_TYPE, &impliedType, sizeof(impliedType)};
+    const CK_KEY_TYPE* implied = impliedKeyType(pMechanism->mechanism);
+    if (implied && !templateHas(pTemplate, ulCount, CKA_KEY_TYPE)) {
+        impliedType = *implied;
+        attributes.addElement(&typeAttribute);
+    }
     rv = key->setAttributes(CK_TRUE, attributes);
     if (rv != CKR_OK) {
         logError("<e> Error Key.setAttributes %lX", rv);

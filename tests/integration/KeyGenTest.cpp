@@ -110,7 +110,6 @@ TEST_F(KeyGen, SecretKeyRefusalsLeaveNothingBehind) {
     } cases[] = {
         {CKM_DES3_KEY_GEN, secretTemplate(true, CKK_DES), CKR_MECHANISM_INVALID},
         {CKM_AES_KEY_GEN, secretTemplate(true, CKK_DES3), CKR_MECHANISM_INVALID},
-        {CKM_AES_KEY_GEN, noType, CKR_MECHANISM_INVALID},
         {CKM_AES_KEY_GEN, secretTemplate(true, CKK_RSA), CKR_MECHANISM_INVALID},
         // Lengths a generator does not make, and a CKA_VALUE_LEN of the wrong size.
         {CKM_AES_KEY_GEN, Tmpl(secretTemplate(true, CKK_AES)).ulong(CKA_VALUE_LEN, 20),
@@ -136,6 +135,18 @@ TEST_F(KeyGen, SecretKeyRefusalsLeaveNothingBehind) {
     CK_OBJECT_HANDLE key = 0;
     CK_MECHANISM m = {CKM_AES_KEY_GEN, nullptr, 0};
     Tmpl t = secretTemplate(true, CKK_AES);
+    // No CKA_KEY_TYPE: the generator's own type (what SunPKCS11 sends).
+    Tmpl javaLike;
+    javaLike.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_VALUE_LEN, 24);
+    ASSERT_RV(CKR_OK, p11->C_GenerateKey(session, &m, javaLike.get(), javaLike.count(), &key));
+    EXPECT_EQ(value(key, CKA_KEY_TYPE).at(0), CKK_AES);
+    CK_ULONG length = 0;
+    CK_ATTRIBUTE lengthAttribute = {CKA_VALUE_LEN, &length, sizeof length};
+    ASSERT_RV(CKR_OK, p11->C_GetAttributeValue(session, key, &lengthAttribute, 1));
+    EXPECT_EQ(length, 24u);
+    CK_MECHANISM des3 = {CKM_DES3_KEY_GEN, nullptr, 0};
+    ASSERT_RV(CKR_OK, p11->C_GenerateKey(session, &des3, noType.get(), noType.count(), &key));
+    EXPECT_EQ(value(key, CKA_KEY_TYPE).at(0), CKK_DES3);
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateKey(session, &m, t.get(), 0, &key));
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateKey(session, nullptr, t.get(), t.count(), &key));
 }
