@@ -16,6 +16,7 @@ CK_RV replyUlong(CK_ATTRIBUTE* a, CK_ULONG value) {
     }
     if (a->ulValueLen < sizeof(CK_ULONG)) return tooSmall(a);
     std::memcpy(a->pValue, &value, sizeof(CK_ULONG));
+    a->ulValueLen = sizeof(CK_ULONG);  // the exact length, whatever room was given
     return CKR_OK;
 }
 
@@ -27,6 +28,7 @@ CK_RV replyBool(CK_ATTRIBUTE* a, bool value) {
     if (a->ulValueLen == 0 || a->ulValueLen == kInvalidLength) return tooSmall(a);
     std::memset(a->pValue, 0, a->ulValueLen);
     static_cast<unsigned char*>(a->pValue)[0] = value ? 1 : 0;
+    a->ulValueLen = 1;
     return CKR_OK;
 }
 
@@ -62,6 +64,7 @@ CK_RV replyDate(CK_ATTRIBUTE* a, const CK_DATE* value) {
     }
     if (a->ulValueLen < sizeof(CK_DATE) || a->ulValueLen == kInvalidLength) return tooSmall(a);
     std::memcpy(a->pValue, value, sizeof(CK_DATE));
+    a->ulValueLen = sizeof(CK_DATE);
     return CKR_OK;
 }
 

@@ -323,6 +323,8 @@ CK_RV finishDecryption(CSession& s, COutput& out) {
 // as much as it gets; an RSA result may be longer than a short ciphertext
 // (a raw result has the modulus length).
 CK_ULONG decryptedLengthBound(CSession& s, CK_ULONG inLength) {
+    // Padding holds back up to a block, delivered with a later part.
+    if (s.m_operation.usesPaddedCipher()) return inLength + kMaxPaddedBlock;
     if (s.m_operation.usesBlockCipher() || inLength >= kMaxModulusBytes) return inLength;
     return kMaxModulusBytes;
 }

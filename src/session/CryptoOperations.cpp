@@ -5,8 +5,11 @@
 #include "CardFunctions.h"
 #include "Digest.h"
 #include "Log.h"
+#include "MechanismSet.h"
 #include "Pkcs1.h"
+#include "RsaParameters.h"
 #include "RsaPublic.h"
+#include "SignatureEncoding.h"
 
 namespace {
 
@@ -55,6 +58,34 @@ CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
     return CKR_MECHANISM_INVALID;
 }
 
+// The extended mechanisms exist only while the extended set is configured.
+bool offered(bool extended) {
+    return !extended || extendedMechanismsEnabled();
+}
+
+// CKM_AES_CBC_PAD runs on the AES-CBC cipher; every other mechanism is itself.
+CK_MECHANISM_TYPE unpaddedMechanism(CK_MECHANISM_TYPE m) {
+    return m == CKM_AES_CBC_PAD && extendedMechanismsEnabled() ? CKM_AES_CBC : m;
+}
+
+// A signature leaves the provider only once it verifies with the public key:
+// a faulty computation on the card (an RSA-CRT fault gives the key away) never
+// reaches the caller. `block` is what the card was asked to sign.
+CK_RV checkCardSignature(CCryptoKey& key, const OrlByteArray& n, const OrlByteArray& block,
+                         const OrlByteArray& signature) {
+    OrlByteArray e;
+    CK_RV rv = key.getPublicExponent(e);
+    if (rv != CKR_OK) return rv;
+    OrlByteArray recovered;
+    rv = rsaPublicOperation(n, e, signature.getContent(), signature.getLength(), recovered);
+    if (rv != CKR_OK || recovered.getLength() != block.getLength() ||
+        std::memcmp(recovered.getContent(), block.getContent(), block.getLength()) != 0) {
+        logMessage("<e> the token's signature does not verify");
+        return CKR_DEVICE_ERROR;
+    }
+    return CKR_OK;
+}
+
 // A plaintext or a key leaves no copy behind in freed memory.
 void wipe(OrlByteArray& bytes) {
     volatile unsigned char* p = bytes.getContent();
@@ -89,7 +120,25 @@ void COperationState::reset() {
     if (m_pHash) m_pHash->Restart();  // a digest left unfinished: drop its data
     releaseHash(true);
     m_pCipher.reset();
+    m_pPadded.reset();
     dropWaitingOutput();
+}
+
+CK_RV COperationState::pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash,
+                               CCryptoKey& key) {
+    PssParameters params;
+    CK_RV rv = readPssParameters(mechanism, ownHash, params);
+    if (rv != CKR_OK) return rv;
+    OrlByteArray n;
+    rv = key.getModulus(n);
+    if (rv != CKR_OK) return rv;
+    if (!pssFits(params, modulusBits(n.getContent(), n.getLength()))) {
+        logMessage("<e> CKR_MECHANISM_PARAM_INVALID: salt length %lu",
+                   static_cast<unsigned long>(params.saltLength));
+        return CKR_MECHANISM_PARAM_INVALID;
+    }
+    m_pss = params;
+    return CKR_OK;
 }
 
 void COperationState::dropWaitingOutput() {
@@ -188,7 +237,7 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
     if (!pMechanism) return CKR_ARGUMENTS_BAD;
     const DigestAlgorithm* algorithm = findDigestAlgorithm(pMechanism->mechanism);
-    if (!algorithm) {
+    if (!algorithm || !offered(algorithm->extended)) {
         logMessage("<e> CKR_MECHANISM_INVALID: %lX",
                    static_cast<unsigned long>(pMechanism->mechanism));
         return CKR_MECHANISM_INVALID;
@@ -276,7 +325,11 @@ CK_RV COperationState::signInit(CCryptoContext& ctx, const CK_MECHANISM* pMechan
         return CKR_KEY_TYPE_INCONSISTENT;
     }
     const SignatureScheme* scheme = findSignatureScheme(pMechanism->mechanism);
-    if (!scheme) return mechanismInvalid(pMechanism->mechanism);
+    if (!scheme || !offered(scheme->extended)) return mechanismInvalid(pMechanism->mechanism);
+    if (scheme->padding == SignaturePadding::Pss) {
+        rv = pssInit(*pMechanism, scheme->digest, *key);
+        if (rv != CKR_OK) return rv;
+    }
     m_ulMechanism = scheme->mechanism;
     logMessage("%s", scheme->name);
     m_hKey = hKey;
@@ -333,10 +386,11 @@ CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
         return CKR_KEY_SIZE_RANGE;
     }
     OrlByteArray block;
-    rv = pkcs1Pad(1, k, content.getContent(), content.getLength(), block);
+    rv = buildSignatureBlock(*scheme, m_pss, content, n, block);
     if (rv != CKR_OK) {
-        // More than k - 11 bytes to sign: no room for the padding.
-        logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(content.getLength()));
+        // Too much to sign for the padding (or, raw, a value not below the modulus).
+        logMessage("<e> signature block %lX: %lX", static_cast<unsigned long>(rv),
+                   static_cast<unsigned long>(content.getLength()));
         return rv;
     }
     if (loggingEnabled()) logMessage("toSign: %s", block.toHexString());
@@ -356,6 +410,15 @@ CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
     }
     // A signature is always k bytes, also when its number has leading zeros.
     leftPadToLength(result, k);
+    if (scheme->extended) {
+        try {
+            rv = checkCardSignature(*key, n, block, result);
+        } catch (...) {
+            logMessage("<e> Unexpected Exception thrown by ZT_verifySign");
+            return CKR_GENERAL_ERROR;
+        }
+        if (rv != CKR_OK) return rv;
+    }
     signature.append(result);
     logMessage("<- signFinal");
     return CKR_OK;
@@ -372,7 +435,11 @@ CK_RV COperationState::verifyInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     if (!key) return CKR_KEY_HANDLE_INVALID;
     if (key->keyClass() != CKO_PUBLIC_KEY) return CKR_KEY_TYPE_INCONSISTENT;
     const SignatureScheme* scheme = findSignatureScheme(pMechanism->mechanism);
-    if (!scheme) return mechanismInvalid(pMechanism->mechanism);
+    if (!scheme || !offered(scheme->extended)) return mechanismInvalid(pMechanism->mechanism);
+    if (scheme->padding == SignaturePadding::Pss) {
+        rv = pssInit(*pMechanism, scheme->digest, *key);
+        if (rv != CKR_OK) return rv;
+    }
     m_ulMechanism = scheme->mechanism;
     m_hKey = hKey;
     m_ulOperation = OP_VERIFY;
@@ -425,7 +492,11 @@ CK_RV COperationState::verifyFinal(CCryptoContext& ctx, const unsigned char* sig
         logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(n.getLength()));
         return CKR_KEY_SIZE_RANGE;
     }
-    if (expected.getLength() + kPkcs1Overhead > k) {
+    const bool tooLong =
+        scheme->padding == SignaturePadding::Pkcs1 ? expected.getLength() + kPkcs1Overhead > k
+        : scheme->padding == SignaturePadding::Raw ? expected.getLength() > k
+                                                   : expected.getLength() != m_pss.hash->digestSize;
+    if (tooLong) {
         logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(expected.getLength()));
         return CKR_DATA_LEN_RANGE;
     }
@@ -440,9 +511,9 @@ CK_RV COperationState::verifyFinal(CCryptoContext& ctx, const unsigned char* sig
             logMessage("<e> Unexpected Exception thrown by ZT_verifySign");
             return CKR_GENERAL_ERROR;
         }
-        valid = rv == CKR_OK &&
-                pkcs1SignatureBlockMatches(recovered.getContent(), recovered.getLength(), k,
-                                           expected.getContent(), expected.getLength());
+        valid =
+            rv == CKR_OK && signatureBlockValid(*scheme, m_pss, expected, recovered.getContent(),
+                                                recovered.getLength(), n);
     }
     if (!valid) {
         logMessage("<e> ERROR_SIGNATURE_NOT_VALID");
@@ -472,6 +543,7 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
     m_pCipher.reset();
+    m_pPadded.reset();
     if (!pMechanism) return CKR_ARGUMENTS_BAD;
 
     std::unique_ptr<CCryptoKey> key = ctx.findKey(hKey);
@@ -488,14 +560,23 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     }
 
     const CK_MECHANISM_TYPE mechanism = pMechanism->mechanism;
-    if (isRsaMechanism(mechanism)) {
+    if (mechanism == CKM_RSA_PKCS_OAEP && extendedMechanismsEnabled()) {
+        if (keyClass != asymmetricClass) {
+            logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
+            return CKR_KEY_TYPE_INCONSISTENT;
+        }
+        rv = readOaepParameters(*pMechanism, m_oaep);
+        if (rv != CKR_OK) return rv;
+        m_ulMechanism = mechanism;
+    } else if (isRsaMechanism(mechanism)) {
         // Decryption takes any key class here and refuses a secret key at the final step.
         if (encrypt && keyClass != CKO_PUBLIC_KEY) {
             logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
             return CKR_KEY_TYPE_INCONSISTENT;
         }
         m_ulMechanism = mechanism == CKM_RSA_PKCS ? CKM_RSA_PKCS : CKM_VENDOR_RSA_RAW;
-    } else if (const SymmetricMechanism* symmetric = findSymmetricMechanism(mechanism)) {
+    } else if (const SymmetricMechanism* symmetric =
+                   findSymmetricMechanism(unpaddedMechanism(mechanism))) {
         if (keyClass != CKO_SECRET_KEY) {
             logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
             return CKR_KEY_TYPE_INCONSISTENT;
@@ -525,7 +606,11 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
         std::unique_ptr<CSymmetricCipher> cipher(
             new CSymmetricCipher(*symmetric, encrypt, value.getContent(), value.getLength(), iv));
         m_ulMechanism = mechanism;
-        m_pCipher = std::move(cipher);
+        if (mechanism == CKM_AES_CBC_PAD) {
+            m_pPadded.reset(new CPaddedCipher(std::move(cipher), encrypt));
+        } else {
+            m_pCipher = std::move(cipher);
+        }
     } else {
         return mechanismInvalid(mechanism);
     }
@@ -555,9 +640,11 @@ CK_RV COperationState::cipherUpdate(CCryptoContext& ctx, const unsigned char* in
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != (encrypt ? OP_ENCRYPT : OP_DECRYPT)) return CKR_OPERATION_NOT_INITIALIZED;
 
-    if (isRsaMechanism(m_ulMechanism)) {
+    if (isRsaMechanism(m_ulMechanism) || m_ulMechanism == CKM_RSA_PKCS_OAEP) {
         rv = accumulate(m_data, in, length);
         if (rv != CKR_OK) return rv;
+    } else if (m_pPadded && m_ulMechanism == CKM_AES_CBC_PAD) {
+        m_pPadded->update(in, length, out);
     } else if (m_pCipher && m_pCipher->mechanism().mechanism == m_ulMechanism) {
         if (length % m_pCipher->blockSize() != 0) {
             logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(length));
@@ -582,6 +669,12 @@ CK_RV COperationState::encryptFinal(CCryptoContext& ctx, COutput& out) {
     std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
     if (!key) return CKR_KEY_HANDLE_INVALID;
     if (key->keyClass() != CKO_PUBLIC_KEY) {
+        if (m_pPadded && m_ulMechanism == CKM_AES_CBC_PAD) {
+            m_pPadded->final(out);
+            m_pPadded.reset();
+            logMessage("<- encryptFinal");
+            return CKR_OK;
+        }
         if (!findSymmetricMechanism(m_ulMechanism)) return mechanismInvalid(m_ulMechanism);
         m_pCipher.reset();  // all output came from the updates
         logMessage("<- encryptFinal");
@@ -614,6 +707,14 @@ CK_RV COperationState::encryptFinal(CCryptoContext& ctx, COutput& out) {
         }
         block = m_data;
         algo = 2;
+    } else if (m_ulMechanism == CKM_RSA_PKCS_OAEP) {
+        rv = oaepEncode(m_oaep, k, m_data.getContent(), m_data.getLength(), block);
+        if (rv != CKR_OK) {
+            logMessage("<e> CKR_DATA_LEN_RANGE: %lX",
+                       static_cast<unsigned long>(m_data.getLength()));
+            return rv;
+        }
+        algo = 3;
     } else {
         return mechanismInvalid(m_ulMechanism);
     }
@@ -647,6 +748,16 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
     if (!key) return CKR_KEY_HANDLE_INVALID;
     const CK_OBJECT_CLASS keyClass = key->keyClass();
     if (keyClass == CKO_SECRET_KEY) {
+        if (m_pPadded && m_ulMechanism == CKM_AES_CBC_PAD) {
+            rv = m_pPadded->final(out);
+            m_pPadded.reset();
+            if (rv != CKR_OK) {
+                logMessage("<e> padding %lX", static_cast<unsigned long>(rv));
+                return rv;
+            }
+            logMessage("<- decryptFinal");
+            return CKR_OK;
+        }
         if (!findSymmetricMechanism(m_ulMechanism)) return mechanismInvalid(m_ulMechanism);
         m_pCipher.reset();
         logMessage("<- decryptFinal");
@@ -665,6 +776,22 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
         rv = key->getModulus(n);
         if (rv != CKR_OK) return rv;
         k = usableModulusLength(n);
+    } else if (m_ulMechanism == CKM_RSA_PKCS_OAEP) {
+        mode = kPrivateKeyRaw;
+        OrlByteArray n;
+        rv = key->getModulus(n);
+        if (rv != CKR_OK) return rv;
+        k = usableModulusLength(n);
+        // Length and range are public: no oracle in telling them apart.
+        if (k == 0 || m_data.getLength() != k) {
+            logMessage("<e> CKR_ENCRYPTED_DATA_LEN_RANGE: %lX",
+                       static_cast<unsigned long>(m_data.getLength()));
+            return CKR_ENCRYPTED_DATA_LEN_RANGE;
+        }
+        if (std::memcmp(m_data.getContent(), n.getContent() + (n.getLength() - k), k) >= 0) {
+            logMessage("<e> CKR_ENCRYPTED_DATA_INVALID");
+            return CKR_ENCRYPTED_DATA_INVALID;
+        }
     } else {
         return mechanismInvalid(m_ulMechanism);
     }
@@ -683,6 +810,21 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
         return CKR_DEVICE_ERROR;
     }
     if (k) leftPadToLength(result, k);
+    if (m_ulMechanism == CKM_RSA_PKCS_OAEP) {
+        OrlByteArray message;
+        rv = result.getLength() == k ? oaepDecode(m_oaep, result.getContent(), k, message)
+                                     : CKR_DEVICE_ERROR;
+        wipe(result);
+        if (rv != CKR_OK) {
+            wipe(message);
+            logMessage("<e> OAEP %lX", static_cast<unsigned long>(rv));
+            return rv;
+        }
+        out.append(message.getContent(), message.getLength());
+        wipe(message);
+        logMessage("<- decryptFinal");
+        return CKR_OK;
+    }
     out.append(result.getContent(), result.getLength());
     logMessage("<- decryptFinal");
     return CKR_OK;

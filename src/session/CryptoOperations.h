@@ -16,7 +16,10 @@
 
 #include "CryptoOutput.h"
 #include "FunctionRef.h"
+#include "Oaep.h"
 #include "OrlByteArray.h"
+#include "PaddedCipher.h"
+#include "Pss.h"
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
 
@@ -124,6 +127,8 @@ public:
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
     // A symmetric cipher runs: its output is as long as its input.
     bool usesBlockCipher() const { return m_pCipher != nullptr; }
+    // A padded cipher runs: a part may give up to a block more than it is.
+    bool usesPaddedCipher() const { return m_pPadded != nullptr; }
     // A digest runs, with no output waiting, and `capacity` bytes hold its
     // digest: its final step needs none of produceOutput's care.
     bool digestFitsDirectly(CK_ULONG capacity) const;
@@ -139,6 +144,8 @@ private:
     // next digest of the same kind, so small digests cost no allocation; one
     // that threw is destroyed.
     void releaseHash(bool reusable);
+    // PSS parameters of a sign or verify init, checked against the key's modulus.
+    CK_RV pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash, CCryptoKey& key);
     CK_RV handOverWaitingOutput(OutputStep step, unsigned char* out, CK_ULONG* pulLen);
     void dropWaitingOutput();
 
@@ -150,6 +157,11 @@ private:
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
+    // Extended mechanisms: the PSS or OAEP parameters of the running RSA
+    // operation, and the padded cipher of CKM_AES_CBC_PAD (then m_pCipher is null).
+    PssParameters m_pss;
+    OaepParameters m_oaep;
+    std::unique_ptr<CPaddedCipher> m_pPadded;
     // Output made but not yet fetched (see produceOutput).
     bool m_bOutputWaiting;
     OutputStep m_waitingStep;

@@ -7,6 +7,8 @@
 #include "Mechanisms.h"
 
 #include "CallFrame.h"
+#include "ExtendedMechanisms.h"
+#include "MechanismSet.h"
 
 namespace {
 constexpr CK_ULONG kRsaMinBits = 1024;
@@ -49,6 +51,25 @@ const MechanismRow* findMechanism(CK_MECHANISM_TYPE type) {
     return nullptr;
 }
 
+CK_ULONG offeredMechanismCount() {
+    return kMechanismCount + (extendedMechanismsEnabled() ? kExtendedMechanismCount : 0);
+}
+
+const MechanismRow& offeredMechanism(CK_ULONG index) {
+    return index < kMechanismCount ? kMechanismTable[index]
+                                   : kExtendedMechanismTable[index - kMechanismCount];
+}
+
+const MechanismRow* findOfferedMechanism(CK_MECHANISM_TYPE type) {
+    for (CK_ULONG i = 0, count = offeredMechanismCount(); i < count; ++i)
+        if (offeredMechanism(i).type == type) return &offeredMechanism(i);
+    return nullptr;
+}
+
+bool mechanismOffered(CK_MECHANISM_TYPE type) {
+    return findOfferedMechanism(type) != nullptr;
+}
+
 namespace {
 // The slot check runs under the lock; the answer is built without it.
 CK_RV checkSlot(CK_SLOT_ID slotID, bool argumentOk) {
@@ -62,18 +83,19 @@ CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList
                static_cast<void*>(pulCount));
     CK_RV rv = checkSlot(slotID, pulCount != nullptr);
     if (rv != CKR_OK) return rv;
+    const CK_ULONG count = offeredMechanismCount();
     if (!pMechanismList) {
-        *pulCount = kMechanismCount;
+        *pulCount = count;
         logMessage("<- C_GetMechanismList");
         return CKR_OK;
     }
-    if (*pulCount < kMechanismCount) {
-        *pulCount = kMechanismCount;
+    if (*pulCount < count) {
+        *pulCount = count;
         logMessage("->e<- CKR_BUFFER_TOO_SMALL");
         return CKR_BUFFER_TOO_SMALL;
     }
-    *pulCount = kMechanismCount;
-    for (CK_ULONG i = 0; i < kMechanismCount; ++i) pMechanismList[i] = kMechanismTable[i].type;
+    *pulCount = count;
+    for (CK_ULONG i = 0; i < count; ++i) pMechanismList[i] = offeredMechanism(i).type;
     return CKR_OK;
 }
 
@@ -83,14 +105,14 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM
     if (rv != CKR_OK) return rv;
     pInfo->ulMinKeySize = 1024;
     pInfo->ulMaxKeySize = 4096;
-    const MechanismRow* row = findMechanism(type);
+    const MechanismRow* row = findOfferedMechanism(type);
     if (!row) {
         logError("C_GetMechanismInfo ");
         return CKR_MECHANISM_INVALID;
     }
     pInfo->ulMinKeySize = row->minKeySize;
     pInfo->ulMaxKeySize = row->maxKeySize;
-    pInfo->flags = row->flags;
+    pInfo->flags = row->flags | (extendedMechanismsEnabled() ? extendedFlagsOf(type) : 0);
     logMessage("<- C_GetMechanismInfo");
     return CKR_OK;
 }
