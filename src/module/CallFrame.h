@@ -63,7 +63,7 @@ CK_RV lockedUnchecked(const char* exitLine, Work&& work) {
         result = unexpectedException();
     }
     CK_RV released = releaseGlobalLock();
-    if (exitLine) logMessage("%s", exitLine);
+    if (exitLine && loggingEnabled()) logMessage("%s", exitLine);
     return released != CKR_OK ? released : result;
 }
 

@@ -1,5 +1,6 @@
 #include "GlobalLock.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "Log.h"
@@ -22,9 +23,10 @@ CK_RV ckUnlock(CK_VOID_PTR mutex) {
 
 constexpr CK_RV kAbandonedWait = 0x80;
 
-// Guards the creation of g_hMutex only; never held during work.
+// Guards the creation (and the replacement) of g_hMutex only; never held
+// during work. Once the mutex exists, locking reads it without this guard.
 std::mutex s_creation;
-void* g_hMutex = nullptr;
+std::atomic<void*> g_hMutex{nullptr};
 LockFunctions s_current = {ckCreate, ckDestroy, ckLock, ckUnlock, true};
 LockFunctions s_creator = s_current;  // the functions that made g_hMutex
 
@@ -42,21 +44,22 @@ LockFunctions osLockFunctions() {
 namespace {
 // Caller holds s_creation.
 void destroyMutex() {
-    if (!g_hMutex) return;
+    void* mutex = g_hMutex.load();
+    if (!mutex) return;
     // Ours destroys a mutex held by the caller; the standard's an unheld one.
     if (!s_creator.ownFunctions) {
-        s_creator.destroy(g_hMutex);
+        s_creator.destroy(mutex);
     } else {
-        CK_RV rv = s_creator.lock(g_hMutex);
-        if (rv == CKR_OK || rv == kAbandonedWait) s_creator.destroy(g_hMutex);
+        CK_RV rv = s_creator.lock(mutex);
+        if (rv == CKR_OK || rv == kAbandonedWait) s_creator.destroy(mutex);
     }
-    g_hMutex = nullptr;
+    g_hMutex.store(nullptr);
 }
 }  // namespace
 
 void chooseLockFunctions(const LockFunctions& functions) {
     std::lock_guard<std::mutex> guard(s_creation);
-    if (g_hMutex && !sameFunctions(functions, s_creator)) destroyMutex();
+    if (g_hMutex.load() && !sameFunctions(functions, s_creator)) destroyMutex();
     s_current = functions;
 }
 
@@ -66,22 +69,23 @@ void destroyGlobalLock() {
 }
 
 CK_RV acquireGlobalLock() {
-    {
-        std::unique_lock<std::mutex> guard(s_creation);
-        if (!g_hMutex) {
-            void* mutex = nullptr;
+    void* mutex = g_hMutex.load(std::memory_order_acquire);
+    if (!mutex) {
+        std::lock_guard<std::mutex> guard(s_creation);
+        mutex = g_hMutex.load(std::memory_order_relaxed);
+        if (!mutex) {
             CK_RV rv = s_current.create(&mutex);
             if (rv != CKR_OK) {
                 logMessage("->e<- CreateMutex Error: %lx ", rv);
                 return CKR_GENERAL_ERROR;
             }
-            g_hMutex = mutex;
             s_creator = s_current;
+            g_hMutex.store(mutex, std::memory_order_release);
             if (s_current.ownFunctions) return CKR_OK;  // created already held
             // An application's create function returns an unheld mutex: lock it below.
         }
     }
-    CK_RV rv = s_current.lock(g_hMutex);
+    CK_RV rv = s_current.lock(mutex);
     if (rv != CKR_OK && rv != kAbandonedWait) {
         logMessage("->e<- LockMutex Error: %lx, %lx", rv, platform::getLastError());
         return CKR_GENERAL_ERROR;
@@ -90,11 +94,12 @@ CK_RV acquireGlobalLock() {
 }
 
 CK_RV releaseGlobalLock() {
-    if (!g_hMutex) {
+    void* mutex = g_hMutex.load(std::memory_order_acquire);
+    if (!mutex) {
         logMessage("->e<- Invalid Mutex Error: %x", 0u);
         return CKR_GENERAL_ERROR;
     }
-    CK_RV rv = s_current.unlock(g_hMutex);
+    CK_RV rv = s_current.unlock(mutex);
     if (rv != CKR_OK) {
         logMessage("->e<- ReleaseMutex Error: %lx ", rv);
         return CKR_GENERAL_ERROR;

@@ -58,6 +58,11 @@ private:
 
 void sleepMilliseconds(unsigned int ms);
 unsigned long processId();
+// Counts the fork() calls that made this process out of its ancestors (0 in a
+// process that was started afresh, and always 0 where there is no fork). State
+// copied from a parent, such as a random generator's key, is stale when this
+// differs from the value seen when the state was made. No system call.
+unsigned long forkGeneration();
 bool localTime(std::time_t when, std::tm* out);
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -207,6 +208,20 @@ bool localTime(std::time_t when, std::tm* out) {
 
 unsigned long processId() {
     return static_cast<unsigned long>(getpid());
+}
+
+namespace {
+std::atomic<unsigned long> s_forkGeneration{0};
+void countFork() {
+    s_forkGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+unsigned long forkGeneration() {
+    // The child handler goes with this library: unloading withdraws it.
+    static const bool registered = pthread_atfork(nullptr, nullptr, countFork) == 0;
+    (void)registered;
+    return s_forkGeneration.load(std::memory_order_relaxed);
 }
 
 }  // namespace platform

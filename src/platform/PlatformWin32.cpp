@@ -143,5 +143,9 @@ unsigned long processId() {
     return GetCurrentProcessId();
 }
 
+unsigned long forkGeneration() {
+    return 0;  // no fork: every process starts with fresh state
+}
+
 }  // namespace platform
 #endif

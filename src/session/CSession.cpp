@@ -43,7 +43,7 @@ CSession::~CSession() {
     CSessionData::release(&id, this);
 }
 
-CK_RV CSession::guard() const {
+CK_RV CSession::guardFailure() const {
     if (m_bRemoved) {
         logError("<e> CKR_DEVICE_REMOVED");
         return CKR_DEVICE_REMOVED;

@@ -39,7 +39,7 @@ public:
     void endPrivateKeyOperation();
 
     // CKR_DEVICE_REMOVED, CKR_SESSION_CLOSED or CKR_OK (logged when not OK).
-    CK_RV guard() const;
+    CK_RV guard() const { return m_bRemoved || isClosed() ? guardFailure() : CKR_OK; }
 
     // Each answers the guard's code in place of its value when the guard fails,
     // so test isClosed() first where that matters.
@@ -99,7 +99,7 @@ public:
     CK_ULONG getDigestLen();
     CK_RV digestInit(CK_MECHANISM* pMechanism);
     CK_RV digestUpdate(const unsigned char* part, size_t length);
-    CK_RV digestFinal(OrlByteArray& out);
+    CK_RV digestFinal(COutput& out);
     CK_RV signInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
     CK_RV signUpdate(const unsigned char* part, size_t length);
     CK_RV signFinal(OrlByteArray& signature);
@@ -119,7 +119,7 @@ public:
     // A step with output for the caller's buffer, in the two-call convention
     // (COperationState::produceOutput).
     CK_RV produceOutput(CK_ULONG kind, OutputStep step, unsigned char* out, CK_ULONG* pulLen,
-                        CK_ULONG lengthForNull, const std::function<CK_RV(COutput&)>& run);
+                        CK_ULONG lengthForNull, FunctionRef<CK_RV(COutput&)> run);
 
     // Key generation and key wrapping (SessionKeyGen.cpp, SessionWrap.cpp).
     // Secret keys are made in software, RSA key pairs by the token; a
@@ -159,6 +159,7 @@ public:
     CK_VOID_PTR m_pApplication;
 
 private:
+    CK_RV guardFailure() const;  // logs and answers why the guard failed
     void deleteSessionObjects();
 };
 

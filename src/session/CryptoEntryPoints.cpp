@@ -44,24 +44,43 @@ unsigned long ul(CK_ULONG v) {
 }  // namespace
 
 // ---- Digesting -------------------------------------------------------------
+//
+// A small digest costs about as much as the call around it: with logging off
+// its lines are not even a call.
 
 namespace {
 
+// What a length query (a null buffer) is told; no other call needs it.
+CK_ULONG lengthForQuery(CSession& s, CK_BYTE_PTR pDigest) {
+    return pDigest ? 0 : s.getDigestLen();
+}
+
+// The final step of a digest in the two-call convention. When the digest is
+// known to fit the caller's buffer and no earlier output waits, the step runs
+// straight into that buffer: what produceOutput would do, without the calls
+// around it, which cost as much as a small digest's own work.
+template <typename Step>
+CK_RV deliverDigest(CSession& s, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen, Step&& step) {
+    if (!pDigest || !s.m_operation.digestFitsDirectly(*pulDigestLen))
+        return s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
+                               lengthForQuery(s, pDigest), step);
+    COutput out(pDigest, *pulDigestLen);
+    CK_RV rv = step(out);
+    if (rv == CKR_OK) *pulDigestLen = static_cast<CK_ULONG>(out.length());
+    return rv;
+}
+
+// The digest goes straight to the caller's buffer when it fits.
 CK_RV finishDigest(CSession& s, COutput& out) {
-    OrlByteArray digest;
-    CK_RV rv = s.digestFinal(digest);
-    if (rv != CKR_OK) {
-        logMessage("->e<- digest Final error");
-        return rv;
-    }
-    out.append(digest.getContent(), digest.getLength());
-    return CKR_OK;
+    CK_RV rv = s.digestFinal(out);
+    if (rv != CKR_OK) logMessage("->e<- digest Final error");
+    return rv;
 }
 
 }  // namespace
 
 CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
-    logMessage("-> C_DigestInit (%lu) ", ul(hSession));
+    if (loggingEnabled()) logMessage("-> C_DigestInit (%lu) ", ul(hSession));
     return onSession(true, hSession, kBadArguments, {pMechanism != nullptr}, "<- C_DigestInit",
                      [&](CSession& s) -> CK_RV {
                          if (s.isDigestActive()) return operationActive();
@@ -70,7 +89,8 @@ CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
 }
 
 CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    logMessage("-> C_DigestUpdate sessione %lu Len %lu", ul(hSession), ul(ulPartLen));
+    if (loggingEnabled())
+        logMessage("-> C_DigestUpdate sessione %lu Len %lu", ul(hSession), ul(ulPartLen));
     return onSession(false, hSession, kBadArguments, {pPart != nullptr || ulPartLen == 0}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
@@ -79,21 +99,21 @@ CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulP
                              logMessage("->e<- digest Update error");
                              return rv;
                          }
-                         logMessage("<- C_DigestUpdate");
+                         if (loggingEnabled()) logMessage("<- C_DigestUpdate");
                          return CKR_OK;
                      });
 }
 
 CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
-    logMessage("-> C_DigestFinal(%lu,%p,%p)", ul(hSession), static_cast<void*>(pDigest),
-               static_cast<void*>(pulDigestLen));
+    if (loggingEnabled())
+        logMessage("-> C_DigestFinal(%lu,%p,%p)", ul(hSession), static_cast<void*>(pDigest),
+                   static_cast<void*>(pulDigestLen));
     return onSession(false, hSession, kBadArguments, {pulDigestLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
-                         CK_RV rv = s.produceOutput(
-                             OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen, s.getDigestLen(),
-                             [&](COutput& out) { return finishDigest(s, out); });
-                         if (rv == CKR_OK && pDigest) {
+                         auto finish = [&](COutput& out) { return finishDigest(s, out); };
+                         CK_RV rv = deliverDigest(s, pDigest, pulDigestLen, finish);
+                         if (rv == CKR_OK && pDigest && loggingEnabled()) {
                              logMessage("<- C_DigestFinal(%lu,%p,%p)", ul(hSession),
                                         static_cast<void*>(pDigest),
                                         static_cast<void*>(pulDigestLen));
@@ -104,23 +124,23 @@ CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PT
 
 CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
-    logMessage("-> C_Digest(%lu,%p,%lu,%p,%p)", ul(hSession), static_cast<void*>(pData),
-               ul(ulDataLen), static_cast<void*>(pDigest), static_cast<void*>(pulDigestLen));
+    if (loggingEnabled())
+        logMessage("-> C_Digest(%lu,%p,%lu,%p,%p)", ul(hSession), static_cast<void*>(pData),
+                   ul(ulDataLen), static_cast<void*>(pDigest), static_cast<void*>(pulDigestLen));
     return onSession(true, hSession, kBadArguments,
                      {pData != nullptr || ulDataLen == 0, pulDigestLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
-                         CK_RV rv =
-                             s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
-                                             s.getDigestLen(), [&](COutput& out) -> CK_RV {
-                                                 CK_RV r = s.digestUpdate(pData, ulDataLen);
-                                                 if (r != CKR_OK) {
-                                                     logMessage("->e<- digest Update error");
-                                                     return r;
-                                                 }
-                                                 return finishDigest(s, out);
-                                             });
-                         if (rv == CKR_OK && pDigest) logMessage("<- C_Digest");
+                         auto digestAll = [&](COutput& out) -> CK_RV {
+                             CK_RV r = s.digestUpdate(pData, ulDataLen);
+                             if (r != CKR_OK) {
+                                 logMessage("->e<- digest Update error");
+                                 return r;
+                             }
+                             return finishDigest(s, out);
+                         };
+                         CK_RV rv = deliverDigest(s, pDigest, pulDigestLen, digestAll);
+                         if (rv == CKR_OK && pDigest && loggingEnabled()) logMessage("<- C_Digest");
                          return rv;
                      });
 }

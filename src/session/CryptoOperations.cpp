@@ -101,9 +101,11 @@ COperationState::COperationState()
     : m_ulOperation(OP_NONE),
       m_ulMechanism(0),
       m_hKey(0),
+      m_pHashAlgorithm(nullptr),
       m_ulDigestLen(0),
       m_bOutputWaiting(false),
-      m_waitingStep(OutputStep::Finish) {}
+      m_waitingStep(OutputStep::Finish),
+      m_pSpareAlgorithm(nullptr) {}
 
 COperationState::~COperationState() {
     dropWaitingOutput();
@@ -113,7 +115,8 @@ void COperationState::reset() {
     m_ulOperation = OP_NONE;
     m_hKey = 0;
     m_data.wipe();
-    releaseHash();
+    if (m_pHash) m_pHash->Restart();  // a digest left unfinished: drop its data
+    releaseHash(true);
     m_pCipher.reset();
     m_pPadded.reset();
     dropWaitingOutput();
@@ -145,7 +148,7 @@ void COperationState::dropWaitingOutput() {
 
 CK_RV COperationState::produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step,
                                      unsigned char* out, CK_ULONG* pulLen, CK_ULONG lengthForNull,
-                                     const std::function<CK_RV(COutput&)>& run) {
+                                     FunctionRef<CK_RV(COutput&)> run) {
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != kind) return CKR_OPERATION_NOT_INITIALIZED;
@@ -199,8 +202,13 @@ CK_RV COperationState::handOverWaitingOutput(OutputStep step, unsigned char* out
     return CKR_OK;
 }
 
-void COperationState::releaseHash() {
+void COperationState::releaseHash(bool reusable) {
+    if (m_pHash && reusable) {
+        m_pSpareHash = std::move(m_pHash);
+        m_pSpareAlgorithm = m_pHashAlgorithm;
+    }
     m_pHash.reset();
+    m_pHashAlgorithm = nullptr;
 }
 
 CK_RV COperationState::isActive(CCryptoContext& ctx, CK_ULONG kind) {
@@ -216,9 +224,12 @@ CK_ULONG COperationState::getDigestLen(CCryptoContext& ctx) {
 }
 
 // ---- Digesting -------------------------------------------------------------
+//
+// A small digest costs little more than the hash itself, so its log lines are
+// not even a call while logging is off.
 
 CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism) {
-    logMessage("-> digestInit");
+    if (loggingEnabled()) logMessage("-> digestInit");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
@@ -229,18 +240,28 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
                    static_cast<unsigned long>(pMechanism->mechanism));
         return CKR_MECHANISM_INVALID;
     }
-    logMessage("Algo: %s", algorithm->name);
-    m_pHash = algorithm->create();
+    if (loggingEnabled()) logMessage("Algo: %s", algorithm->name);
+    if (m_pSpareHash && m_pSpareAlgorithm == algorithm) {
+        m_pHash = std::move(m_pSpareHash);  // restarted when it was set aside
+    } else {
+        m_pHash = algorithm->create();
+    }
+    m_pHashAlgorithm = algorithm;
     m_ulDigestLen = algorithm->announcedLength;
     m_hKey = 0;  // the hash takes the key's place
     m_ulOperation = OP_DIGEST;
-    m_data.wipe();
-    logMessage("-> digestInit");
+    m_data.removeAll();  // wiped when the last operation ended
+    if (loggingEnabled()) logMessage("-> digestInit");
     return CKR_OK;
 }
 
+bool COperationState::digestFitsDirectly(CK_ULONG capacity) const {
+    return m_ulOperation == OP_DIGEST && !m_bOutputWaiting && m_pHashAlgorithm &&
+           capacity >= m_pHashAlgorithm->digestSize;
+}
+
 CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length) {
-    logMessage("-> digestUpdate");
+    if (loggingEnabled()) logMessage("-> digestUpdate");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
@@ -250,32 +271,35 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
     } catch (...) {
         logMessage("<e> Unexpected Exception thrown by ZT_digestUpdate");
         m_ulOperation = OP_NONE;
-        releaseHash();
+        releaseHash(false);
         return CKR_GENERAL_ERROR;
     }
-    logMessage("<- digestUpdate");
+    if (loggingEnabled()) logMessage("<- digestUpdate");
     return CKR_OK;
 }
 
 CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
-    logMessage("-> digestFinal");
+    COutput output(out);
+    return digestFinal(ctx, output);
+}
+
+CK_RV COperationState::digestFinal(CCryptoContext& ctx, COutput& out) {
+    if (loggingEnabled()) logMessage("-> digestFinal");
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
     if (m_bOutputWaiting) return outputWaiting();
     m_ulOperation = OP_NONE;  // over, whatever happens below
     try {
-        unsigned char digest[64];
-        unsigned size = m_pHash->DigestSize();
-        m_pHash->Final(digest);
-        out.append(digest, size);
+        // Straight into the caller's buffer when the digest fits there.
+        m_pHash->Final(out.reserve(m_pHash->DigestSize()));
     } catch (...) {
         logMessage("<e> Unexpected Exception thrown by ZT_digestFinal");
-        releaseHash();
+        releaseHash(false);
         return CKR_GENERAL_ERROR;
     }
-    releaseHash();
-    logMessage("<- digestFinal");
+    releaseHash(true);
+    if (loggingEnabled()) logMessage("<- digestFinal");
     return CKR_OK;
 }
 

@@ -10,18 +10,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include <cryptopp/cryptlib.h>
 
 #include "CryptoOutput.h"
+#include "FunctionRef.h"
 #include "Oaep.h"
 #include "OrlByteArray.h"
 #include "PaddedCipher.h"
 #include "Pss.h"
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
+
+struct DigestAlgorithm;
 
 // Kinds of the active operation (m_ulOperation).
 enum : CK_ULONG {
@@ -91,6 +93,7 @@ public:
 
     CK_RV digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism);
     CK_RV digestUpdate(CCryptoContext& ctx, const unsigned char* part, size_t length);
+    CK_RV digestFinal(CCryptoContext& ctx, COutput& out);
     CK_RV digestFinal(CCryptoContext& ctx, OrlByteArray& out);
 
     CK_RV signInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey);
@@ -118,8 +121,7 @@ public:
     // step again (so no card operation is made twice). Until then every other
     // step of the operation answers CKR_OPERATION_ACTIVE.
     CK_RV produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step, unsigned char* out,
-                        CK_ULONG* pulLen, CK_ULONG lengthForNull,
-                        const std::function<CK_RV(COutput&)>& run);
+                        CK_ULONG* pulLen, CK_ULONG lengthForNull, FunctionRef<CK_RV(COutput&)> run);
 
     CK_ULONG operation() const { return m_ulOperation; }
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
@@ -127,6 +129,9 @@ public:
     bool usesBlockCipher() const { return m_pCipher != nullptr; }
     // A padded cipher runs: a part may give up to a block more than it is.
     bool usesPaddedCipher() const { return m_pPadded != nullptr; }
+    // A digest runs, with no output waiting, and `capacity` bytes hold its
+    // digest: its final step needs none of produceOutput's care.
+    bool digestFitsDirectly(CK_ULONG capacity) const;
     // The key of the active operation; 0 for none (and for a digest).
     CK_OBJECT_HANDLE key() const { return m_ulOperation == OP_NONE ? 0 : m_hKey; }
 
@@ -135,7 +140,10 @@ private:
                      bool encrypt);
     CK_RV cipherUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length, COutput& out,
                        bool encrypt);
-    void releaseHash();
+    // Ends the running hash. A hash that finished cleanly is kept for the
+    // next digest of the same kind, so small digests cost no allocation; one
+    // that threw is destroyed.
+    void releaseHash(bool reusable);
     // PSS parameters of a sign or verify init, checked against the key's modulus.
     CK_RV pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash, CCryptoKey& key);
     CK_RV handOverWaitingOutput(OutputStep step, unsigned char* out, CK_ULONG* pulLen);
@@ -144,7 +152,8 @@ private:
     CK_ULONG m_ulOperation;
     CK_MECHANISM_TYPE m_ulMechanism;
     CK_OBJECT_HANDLE m_hKey;
-    std::unique_ptr<CryptoPP::HashTransformation> m_pHash;
+    std::unique_ptr<CryptoPP::HashTransformation> m_pHash;  // null unless a digest runs
+    const DigestAlgorithm* m_pHashAlgorithm;
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
@@ -157,6 +166,8 @@ private:
     bool m_bOutputWaiting;
     OutputStep m_waitingStep;
     OrlByteArray m_waitingOutput;
+    std::unique_ptr<CryptoPP::HashTransformation> m_pSpareHash;  // restarted, ready for reuse
+    const DigestAlgorithm* m_pSpareAlgorithm;
 };
 
 #endif

@@ -87,7 +87,7 @@ CK_RV CSession::digestUpdate(const unsigned char* part, size_t length) {
     return m_operation.digestUpdate(ctx, part, length);
 }
 
-CK_RV CSession::digestFinal(OrlByteArray& out) {
+CK_RV CSession::digestFinal(COutput& out) {
     SessionContext ctx(*this);
     return m_operation.digestFinal(ctx, out);
 }
@@ -161,7 +161,7 @@ CK_RV CSession::decryptFinal(COutput& out) {
 }
 
 CK_RV CSession::produceOutput(CK_ULONG kind, OutputStep step, unsigned char* out, CK_ULONG* pulLen,
-                              CK_ULONG lengthForNull, const std::function<CK_RV(COutput&)>& run) {
+                              CK_ULONG lengthForNull, FunctionRef<CK_RV(COutput&)> run) {
     SessionContext ctx(*this);
     return m_operation.produceOutput(ctx, kind, step, out, pulLen, lengthForNull, run);
 }

@@ -6,6 +6,7 @@
 #include <cryptopp/sha.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,77 @@ TEST_F(Crypto, DigestVectorsInOneCallAndInParts) {
         parts.resize(len);
         EXPECT_EQ(hex::text(parts), c.abc);
     }
+}
+
+// A session keeps its finished hash for the next digest: whatever kind and
+// message came before, each digest starts clean and uses its own hash.
+TEST_F(Crypto, DigestsOfEveryKindInTurnOnOneSession) {
+    struct {
+        CK_MECHANISM_TYPE type;
+        const char* message;
+        const char* digest;
+    } turns[] = {{CKM_SHA_1, "abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+                 {CKM_SHA_1, "", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+                 {CKM_MD5, "abc", "900150983cd24fb0d6963f7d28e17f72"},
+                 {CKM_SHA_1, "abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+                 {CKM_MD2, "", "8350e5a3e24c153df2275c9f80692773"},
+                 {CKM_MD5, "", "d41d8cd98f00b204e9800998ecf8427e"},
+                 {CKM_MD2, "abc", "da853b0d3f88d99b30283a69e6ded6bb"},
+                 {CKM_MD5, "abc", "900150983cd24fb0d6963f7d28e17f72"}};
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t.digest);
+        Bytes out(20);
+        CK_ULONG len = out.size();
+        if (*t.message) {
+            ASSERT_RV(CKR_OK, digest(t.type, t.message, out));
+        } else {
+            CK_MECHANISM m = {t.type, nullptr, 0};
+            ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &m));
+            ASSERT_RV(CKR_OK, p11->C_DigestFinal(session, out.data(), &len));
+            out.resize(len);
+        }
+        EXPECT_EQ(hex::text(out), t.digest);
+    }
+}
+
+// The lines of a digest, in order, from the entry points and the session.
+TEST_F(Crypto, DigestLogLinesInOrder) {
+    size_t start = logText().size();
+    Bytes out;
+    ASSERT_RV(CKR_OK, digest(CKM_SHA_1, "abc", out));
+    std::string log = logText().substr(start);
+    size_t at = 0;
+    for (const char* line :
+         {"-> C_DigestInit (", "-> digestInit", "Algo: CKM_SHA_1", "-> digestInit",
+          "<- C_DigestInit", "-> C_Digest(", "-> digestUpdate", "<- digestUpdate", "-> digestFinal",
+          "<- digestFinal", "<- C_Digest"}) {
+        size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "no \"" << line << "\" after " << log.substr(0, at);
+        at = found + std::strlen(line);
+    }
+}
+
+// The digest is written into the caller's buffer only when all of it fits.
+TEST_F(Crypto, DigestThatDoesNotFitLeavesTheBufferAlone) {
+    CK_MECHANISM sha = {CKM_SHA_1, nullptr, 0};
+    CK_BYTE abc[] = {'a', 'b', 'c'};
+    Bytes out(20, 0xEE);
+    CK_ULONG len = 19;
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    EXPECT_RV(CKR_BUFFER_TOO_SMALL, p11->C_Digest(session, abc, 3, out.data(), &len));
+    EXPECT_EQ(out, Bytes(20, 0xEE));
+    ASSERT_RV(CKR_OK, p11->C_Digest(session, abc, 3, out.data(), &len));
+    EXPECT_EQ(hex::text(out), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    out.assign(20, 0xEE);
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_DigestUpdate(session, abc, 3));
+    len = 0;
+    EXPECT_RV(CKR_BUFFER_TOO_SMALL, p11->C_DigestFinal(session, out.data(), &len));
+    EXPECT_EQ(out, Bytes(20, 0xEE));
+    // Exactly the digest's size is enough.
+    EXPECT_EQ(len, 20u);
+    ASSERT_RV(CKR_OK, p11->C_DigestFinal(session, out.data(), &len));
+    EXPECT_EQ(hex::text(out), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
 TEST_F(Crypto, DigestTooSmallBufferKeepsTheDigestForTheNextCall) {
