@@ -117,7 +117,8 @@ Bytes valueFor(const Field& f, Variant v, bool secretKey, std::mt19937& random) 
         }
         case Kind::Date:
             if (v == Variant::Empty) return {};
-            return Bytes({'1', '9', '9', '9', '1', '2', v == Variant::Odd ? '0' : '3', '1'});
+            return Bytes({'1', '9', '9', '9', '1', '2',
+                          static_cast<unsigned char>(v == Variant::Odd ? '0' : '3'), '1'});
         case Kind::Text8:
             length = v == Variant::Maximal ? 255 : v == Variant::Odd ? 9 : random() % 256;
             break;
