@@ -9,6 +9,7 @@
 
 #include "ZtOs.h"
 #include "ZtStore.h"
+#include "ZtWipe.h"
 
 namespace {
 
@@ -48,7 +49,15 @@ int failure(const std::string& message) {
 }
 
 // The options of one command: "--name value" pairs from a fixed set.
+// Option values may be PINs: wiped when the options go.
 struct Options {
+    Options() = default;
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+    ~Options() {
+        for (auto& o : named) zt::wipe(o.second);
+    }
+
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, std::string>> named;
 
@@ -82,6 +91,7 @@ std::string parseOptions(const std::vector<std::string>& args,
                 value = args[++i];
             }
             out.named.emplace_back(name, value);
+            zt::wipe(value);
         } else {
             out.positional.push_back(a);
         }
@@ -89,13 +99,18 @@ std::string parseOptions(const std::vector<std::string>& args,
     return std::string();
 }
 
-bool validPin(const std::string& pin) { return !pin.empty() && pin.size() <= zt::kMaxPinLength; }
+bool validPin(const std::string& pin) {
+    return !pin.empty() && pin.size() <= zt::kMaxPinLength;
+}
 
-std::string quoteName(const std::string& name) { return "'" + name + "'"; }
+std::string quoteName(const std::string& name) {
+    return "'" + name + "'";
+}
 
 // Waits for the reader's lock: kExitOk, or the exit status of a missing reader.
 int lockReader(const zt::CardFiles& files, const std::string& name, zt::os::FileLock& lock) {
-    if (!zt::validReaderName(name) || !files.lock(lock)) return failure("no reader " + quoteName(name));
+    if (!zt::validReaderName(name) || !files.lock(lock))
+        return failure("no reader " + quoteName(name));
     return kExitOk;
 }
 
@@ -106,13 +121,15 @@ public:
     int readerAdd(const std::string& name) {
         if (!zt::validReaderName(name))
             return usageError("invalid reader name " + quoteName(name) +
-                              " (1 to 64 letters, digits, spaces or ._-()#)");
+                              " (printable UTF-8 text of 1 to 255 bytes)");
         if (!zt::os::makePrivateDir(m_home) || !zt::os::makePrivateDir(zt::readersDir(m_home)))
             return failure("cannot create the store " + m_home);
         zt::CardFiles files(m_home, name);
-        if (zt::os::isDir(files.readerDir())) return failure("reader " + quoteName(name) + " exists");
-        if (!zt::os::makePrivateDir(files.readerDir()))
-            return failure("cannot create reader " + quoteName(name));
+        // A hashed folder whose "name" file a crash kept from being written
+        // is no reader yet: it is completed below.
+        for (const auto& existing : zt::listReaders(m_home))
+            if (existing == name) return failure("reader " + quoteName(name) + " exists");
+        if (!files.createReader()) return failure("cannot create reader " + quoteName(name));
         std::printf("reader %s added\n", quoteName(name).c_str());
         return kExitOk;
     }
@@ -140,6 +157,7 @@ public:
             return usageError("the serial must be 1 to 16 printable ASCII characters");
         std::string userPin = o.get("--user-pin") ? *o.get("--user-pin") : "1234";
         std::string soPin = o.get("--so-pin") ? *o.get("--so-pin") : "12345678";
+        zt::WipeOnExit wipePins(userPin, soPin);
         if (!validPin(userPin) || !validPin(soPin))
             return usageError("a PIN must be 1 to 255 characters");
         unsigned tries = zt::kDefaultPinTries;
@@ -159,12 +177,13 @@ public:
         zt::os::FileLock lock;
         if (int rc = lockReader(files, reader, lock)) return rc;
         switch (files.presence()) {
-        case zt::Presence::Inserted:
-            return failure("reader " + quoteName(reader) + " already holds a card");
-        case zt::Presence::PulledOut:
-            return failure("reader " + quoteName(reader) +
-                           " keeps a pulled-out card; 'card delete' it first");
-        default: break;
+            case zt::Presence::Inserted:
+                return failure("reader " + quoteName(reader) + " already holds a card");
+            case zt::Presence::PulledOut:
+                return failure("reader " + quoteName(reader) +
+                               " keeps a pulled-out card; 'card delete' it first");
+            default:
+                break;
         }
         if (!files.createCard(info, pins) || !files.insert())
             return failure("cannot create the card in reader " + quoteName(reader));
@@ -178,13 +197,16 @@ public:
         zt::os::FileLock lock;
         if (int rc = lockReader(files, reader, lock)) return rc;
         zt::Presence p = files.presence();
-        if (p == zt::Presence::NoCard) return failure("reader " + quoteName(reader) + " has no card");
+        if (p == zt::Presence::NoCard)
+            return failure("reader " + quoteName(reader) + " has no card");
         if (insert) {
-            if (p == zt::Presence::Inserted) return failure("the card is already in " + quoteName(reader));
+            if (p == zt::Presence::Inserted)
+                return failure("the card is already in " + quoteName(reader));
             if (!files.insert()) return failure("cannot insert the card");
             std::printf("card inserted into reader %s\n", quoteName(reader).c_str());
         } else {
-            if (p != zt::Presence::Inserted) return failure("the card is already out of " + quoteName(reader));
+            if (p != zt::Presence::Inserted)
+                return failure("the card is already out of " + quoteName(reader));
             if (!files.pullOut()) return failure("cannot remove the card");
             std::printf("card removed from reader %s\n", quoteName(reader).c_str());
         }
@@ -239,10 +261,11 @@ public:
                 std::printf("%s: %s, unreadable\n", name.c_str(), where);
                 continue;
             }
-            std::printf("%s: %s, label \"%s\", serial %s, user PIN %u/%u tries left, "
-                        "SO PIN %u/%u tries left\n",
-                        name.c_str(), where, info.label.c_str(), info.serial.c_str(),
-                        pins.user.tries, pins.user.maxTries, pins.so.tries, pins.so.maxTries);
+            std::printf(
+                "%s: %s, label \"%s\", serial %s, user PIN %u/%u tries left, "
+                "SO PIN %u/%u tries left\n",
+                name.c_str(), where, info.label.c_str(), info.serial.c_str(), pins.user.tries,
+                pins.user.maxTries, pins.so.tries, pins.so.maxTries);
         }
         return kExitOk;
     }
@@ -276,9 +299,10 @@ int run(const std::vector<std::string>& argv) {
     if (home.empty()) return failure("no store folder: set ZT_HOME or use --home");
 
     std::string command = argv[i++];
-    std::string sub = (command == "reader" || command == "card" || command == "pin") && i < argv.size()
-                          ? argv[i++]
-                          : std::string();
+    std::string sub =
+        (command == "reader" || command == "card" || command == "pin") && i < argv.size()
+            ? argv[i++]
+            : std::string();
     std::vector<std::string> rest(argv.begin() + static_cast<long>(i), argv.end());
     for (const auto& a : rest)
         if (a == "--help" || a == "-h") {
@@ -297,8 +321,8 @@ int run(const std::vector<std::string>& argv) {
     Admin admin(home);
     size_t want = command == "list" ? 0 : 1;
     bool known = (command == "reader" && (sub == "add" || sub == "delete")) ||
-                 (command == "card" && (sub == "new" || sub == "remove" || sub == "insert" ||
-                                        sub == "delete")) ||
+                 (command == "card" &&
+                  (sub == "new" || sub == "remove" || sub == "insert" || sub == "delete")) ||
                  (command == "pin" && sub == "reset") || command == "list";
     if (!known) {
         std::string what = sub.empty() ? command : command + " " + sub;
@@ -320,9 +344,12 @@ int run(const std::vector<std::string>& argv) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    int rc;
     try {
-        return run(args);
+        rc = run(args);
     } catch (const std::exception& e) {
-        return failure(std::string("unexpected failure: ") + e.what());
+        rc = failure(std::string("unexpected failure: ") + e.what());
     }
+    for (auto& a : args) zt::wipe(a);  // PINs among them
+    return rc;
 }

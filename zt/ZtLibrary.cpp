@@ -8,7 +8,9 @@
 // ZT_getSlotList and ZT_getTokenInfo read single files that are only ever
 // replaced whole, so they never wait for a card operation.
 #include <cryptopp/osrng.h>
+#include <cryptopp/queue.h>
 #include <cryptopp/rsa.h>
+#include <cryptopp/secblock.h>
 
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "CardFunctions.h"
 #include "ZtStatus.h"
 #include "ZtStore.h"
+#include "ZtWipe.h"
 
 namespace zt {
 namespace {
@@ -112,8 +115,12 @@ bool decimalName(const char* digits) {
 }
 
 // Stored values are named "v1", "v2" …; key pairs "1", "2" ….
-bool isValueName(const std::string& p) { return p.size() > 1 && p[0] == 'v' && decimalName(p.c_str() + 1); }
-bool isKeyName(const std::string& p) { return decimalName(p.c_str()); }
+bool isValueName(const std::string& p) {
+    return p.size() > 1 && p[0] == 'v' && decimalName(p.c_str() + 1);
+}
+bool isKeyName(const std::string& p) {
+    return decimalName(p.c_str());
+}
 
 bool isPrivateClass(uint32_t accessClass) {
     return accessClass == kAccessPrivateData || accessClass == kAccessSecretKey;
@@ -130,6 +137,7 @@ void appendBytes(OrlByteArray& out, const std::string& bytes) {
                    static_cast<unsigned int>(bytes.size()));
 }
 
+// An exact-size copy (no leftover buffers from growing); the caller wipes it.
 std::string bytesOf(const OrlByteArray& a) {
     return std::string(reinterpret_cast<const char*>(a.getContent()), a.getLength());
 }
@@ -165,7 +173,13 @@ ZT_STATUS withCard(ZT_HANDLE handle, F&& work) {
 }
 
 // A stored value: access class, written flag, bytes.
+// Secret keys and private data pass through here: the bytes are wiped.
 struct Value {
+    Value() = default;
+    Value(const Value&) = delete;
+    Value& operator=(const Value&) = delete;
+    ~Value() { wipe(bytes); }
+
     uint32_t accessClass = 0;
     bool written = false;
     std::string bytes;
@@ -173,28 +187,36 @@ struct Value {
 
 ZT_STATUS loadValue(const CardFiles& files, const std::string& name, Value& value) {
     std::string raw;
+    WipeOnExit wipeRaw(raw);
     switch (os::readFile(files.valuePath(name), raw)) {
-    case os::ReadResult::Missing: return kUnknownPath;
-    case os::ReadResult::Failed: return kStoreError;
-    case os::ReadResult::Ok: break;
+        case os::ReadResult::Missing:
+            return kUnknownPath;
+        case os::ReadResult::Failed:
+            return kStoreError;
+        case os::ReadResult::Ok:
+            break;
     }
     if (raw.size() < 2 || static_cast<unsigned char>(raw[0]) > kAccessSecretKey || raw[1] > 1)
         return kStoreError;
     value.accessClass = static_cast<unsigned char>(raw[0]);
     value.written = raw[1] == 1;
-    value.bytes = raw.substr(2);
+    wipe(value.bytes);
+    value.bytes.assign(raw, 2, std::string::npos);
     return kOk;
 }
 
 ZT_STATUS saveValue(const CardFiles& files, const std::string& name, const Value& value) {
     std::string raw;
+    WipeOnExit wipeRaw(raw);
+    raw.reserve(value.bytes.size() + 3);
     raw += static_cast<char>(value.accessClass);
     raw += static_cast<char>(value.written ? 1 : 0);
     raw += value.bytes;
     return os::writeFileAtomic(files.valuePath(name), raw) ? kOk : kStoreError;
 }
 
-std::string cacheKey(const Connection& connection, const CardFiles& files, const std::string& name) {
+std::string cacheKey(const Connection& connection, const CardFiles& files,
+                     const std::string& name) {
     return connection.insertion + "|" + files.keyPath(name);
 }
 
@@ -212,6 +234,7 @@ ZT_STATUS loadKey(const Connection& connection, const CardFiles& files, const st
         return kOk;
     }
     std::string der;
+    WipeOnExit wipeDer(der);
     os::ReadResult r = os::readFile(path, der);
     if (r == os::ReadResult::Missing) return kUnknownPath;
     if (r != os::ReadResult::Ok) return kStoreError;
@@ -234,10 +257,12 @@ ZT_STATUS storeKey(const Connection& connection, const CardFiles& files,
     uint32_t number = 0;
     if (!files.takeNumber("key", number)) return kStoreError;
     std::string name = std::to_string(number);
-    std::string der;
-    CryptoPP::StringSink sink(der);
-    key->DEREncode(sink);
-    if (!os::writeFileAtomic(files.keyPath(name), der)) return kStoreError;
+    // Encoded into wiping buffers, never into a growing string.
+    CryptoPP::ByteQueue queue;
+    key->DEREncode(queue);
+    CryptoPP::SecByteBlock der(static_cast<size_t>(queue.MaxRetrievable()));
+    queue.Get(der, der.size());
+    if (!os::writeFileAtomic(files.keyPath(name), der.data(), der.size())) return kStoreError;
     os::FileStamp stamp;
     if (os::fileStamp(files.keyPath(name), stamp)) {
         if (g_state.keys.size() >= kMaxCachedKeys) g_state.keys.clear();
@@ -266,10 +291,19 @@ ZT_STATUS ztConnect(const char* readerName, ZT_HANDLE* handle) {
         std::lock_guard<std::mutex> guard(g_state.mutex);
         CardFiles files(home(), reader);
         Connection connection;
+        // Opening a reader clears what killed writers left there; every
+        // writer holds this lock, so none is at work now.
+        {
+            os::FileLock lock;
+            if (files.lock(lock)) files.removeTemporaries();
+        }
         switch (files.presence(&connection.insertion)) {
-        case Presence::NoReader: return kUnknownReader;
-        case Presence::Inserted: break;
-        default: return kNoCard;
+            case Presence::NoReader:
+                return kUnknownReader;
+            case Presence::Inserted:
+                break;
+            default:
+                return kNoCard;
         }
         connection.reader = reader;
         ZT_HANDLE h = g_state.nextHandle++;
@@ -288,6 +322,7 @@ ZT_STATUS ztDisconnect(ZT_HANDLE handle) {
 
 ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
     std::string text;
+    WipeOnExit wipePin(text);
     if (!pinArgument(pin, text)) return kBadArguments;
     bool so = userType == kSecurityOfficer;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
@@ -313,6 +348,7 @@ ZT_STATUS ztVerifyPIN(ZT_HANDLE handle, uint32_t userType, const char* pin) {
 
 ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
     std::string text;
+    WipeOnExit wipePin(text);
     if (!pinArgument(newPin, text)) return kBadArguments;
     bool so = userType == kSecurityOfficer;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
@@ -328,6 +364,7 @@ ZT_STATUS ztChangePIN(ZT_HANDLE handle, uint32_t userType, const char* newPin) {
 
 ZT_STATUS ztInitPIN(ZT_HANDLE handle, const char* newPin) {
     std::string text;
+    WipeOnExit wipePin(text);
     if (!pinArgument(newPin, text)) return kBadArguments;
     return withCard(handle, [&](Connection& c, const CardFiles& files) -> ZT_STATUS {
         if (!c.soVerified) return kNotVerified;
@@ -351,6 +388,7 @@ ZT_STATUS storeValueBytes(ZT_HANDLE handle, const std::string& name, uint32_t ac
             return kNotVerified;
         value.accessClass = accessClass;
         value.written = true;
+        wipe(value.bytes);
         value.bytes = bytesOf(data);
         return saveValue(files, name, value);
     });
@@ -420,10 +458,14 @@ ZT_STATUS ztDeleteObj(ZT_HANDLE handle, const char* path) {
 ZT_STATUS ztGetObjectTbl(ZT_HANDLE handle, OrlByteArray& out) {
     return withCard(handle, [&](Connection&, const CardFiles& files) -> ZT_STATUS {
         std::string blob;
+        WipeOnExit wipeBlob(blob);
         switch (os::readFile(files.directoryPath(), blob)) {
-        case os::ReadResult::Missing: return kNoDirectory;
-        case os::ReadResult::Failed: return kStoreError;
-        case os::ReadResult::Ok: break;
+            case os::ReadResult::Missing:
+                return kNoDirectory;
+            case os::ReadResult::Failed:
+                return kStoreError;
+            case os::ReadResult::Ok:
+                break;
         }
         appendBytes(out, blob);
         return kOk;
@@ -433,7 +475,10 @@ ZT_STATUS ztGetObjectTbl(ZT_HANDLE handle, OrlByteArray& out) {
 ZT_STATUS ztPutObjectTbl(ZT_HANDLE handle, OrlByteArray& directory) {
     if (directory.getLength() > kMaxBlob) return kBadArguments;
     return withCard(handle, [&](Connection&, const CardFiles& files) -> ZT_STATUS {
-        return os::writeFileAtomic(files.directoryPath(), bytesOf(directory)) ? kOk : kStoreError;
+        return os::writeFileAtomic(files.directoryPath(), directory.getContent(),
+                                   directory.getLength())
+                   ? kOk
+                   : kStoreError;
     });
 }
 
@@ -455,12 +500,13 @@ ZT_STATUS ztApplyPrivateKey(ZT_HANDLE handle, const char* path, unsigned char mo
         if (x >= n) return kWrongData;
         CryptoPP::Integer y = key->CalculateInverse(g_state.rng, x);
         std::string block(k, '\0');
+        std::string message;
+        WipeOnExit wipeResults(block, message);
         y.Encode(reinterpret_cast<CryptoPP::byte*>(&block[0]), k);
         if (mode == kPrivateKeyRaw) {
             appendBytes(out, block);
             return kOk;
         }
-        std::string message;
         if (!unpadType2(block, message)) return kWrongData;
         appendBytes(out, message);
         return kOk;
@@ -502,9 +548,12 @@ ZT_STATUS ztGetSlotList(OrlStringVector& readers) {
 
 ZT_STATUS presenceStatus(Presence p) {
     switch (p) {
-    case Presence::Inserted: return kOk;
-    case Presence::NoReader: return kUnknownReader;
-    default: return kNoCard;
+        case Presence::Inserted:
+            return kOk;
+        case Presence::NoReader:
+            return kUnknownReader;
+        default:
+            return kNoCard;
     }
 }
 
@@ -512,7 +561,8 @@ ZT_STATUS ztIsInserted(const char* readerName) {
     std::string reader;
     if (!textArgument(readerName, kCardPathSize - 1, reader)) return kBadArguments;
     if (!validReaderName(reader)) return kUnknownReader;
-    return guarded([&]() -> ZT_STATUS { return presenceStatus(CardFiles(home(), reader).presence()); });
+    return guarded(
+        [&]() -> ZT_STATUS { return presenceStatus(CardFiles(home(), reader).presence()); });
 }
 
 ZT_STATUS ztGetTokenInfo(const char* readerName, char* serialNumber, char* label,
@@ -581,9 +631,7 @@ ZT_STATUS ztPutKeyPair(ZT_HANDLE handle, OrlByteArray& modulus, OrlByteArray& pr
 }
 
 ZT_STATUS ztOpen() {
-    return guarded([]() -> ZT_STATUS {
-        return home(true).empty() ? kStoreError : kOk;
-    });
+    return guarded([]() -> ZT_STATUS { return home(true).empty() ? kStoreError : kOk; });
 }
 
 ZT_STATUS ztClose() {

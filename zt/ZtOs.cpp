@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+
+#include "ZtWipe.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -27,6 +30,18 @@ namespace os {
 
 namespace {
 std::atomic<unsigned> g_tempCounter{0};
+// A stale temporary file (from a killed writer, perhaps with this process's
+// ID) takes one name; the writer moves on to the next.
+constexpr unsigned kTempNameTries = 64;
+
+// ".tmp.<pid>.<start-up time>.<counter>": unique among the living writers, and
+// the start-up time keeps a recycled process ID off a dead writer's names.
+std::string tempName(const std::string& path, unsigned long pid) {
+    static const unsigned long long s_started = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    return path + ".tmp." + std::to_string(pid) + "." + std::to_string(s_started) + "." +
+           std::to_string(g_tempCounter.fetch_add(1));
+}
 
 const char* envValue(const char* name) {
     const char* v = std::getenv(name);
@@ -93,19 +108,25 @@ ReadResult readFile(const std::string& path, std::string& out) {
     out.clear();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size) + 1);
+    // Store files hold PIN hashes, keys and values: the buffer is wiped.
     char buf[8192];
+    ReadResult result = ReadResult::Ok;
     for (;;) {
         ssize_t n = read(fd, buf, sizeof(buf));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            close(fd);
-            return ReadResult::Failed;
+            result = ReadResult::Failed;
+            break;
         }
         if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
+        appendWiping(out, buf, static_cast<size_t>(n));
     }
+    wipe(buf, sizeof(buf));
     close(fd);
-    return ReadResult::Ok;
+    if (result != ReadResult::Ok) wipe(out);
+    return result;
 }
 
 static bool syncDir(const std::string& dir) {
@@ -116,18 +137,25 @@ static bool syncDir(const std::string& dir) {
     return ok;
 }
 
-bool writeFileAtomic(const std::string& path, const std::string& data) {
-    std::string temp = path + ".tmp." + std::to_string(getpid()) + "." +
-                       std::to_string(g_tempCounter.fetch_add(1));
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+bool writeFileAtomic(const std::string& path, const void* bytes, size_t size) {
+    const char* data = static_cast<const char*>(bytes);
+    std::string temp;
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < kTempNameTries; ++attempt) {
+        temp = tempName(path, static_cast<unsigned long>(getpid()));
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
     if (fd < 0) return false;
     bool ok = fchmod(fd, 0600) == 0;
     size_t done = 0;
-    while (ok && done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
+    while (ok && done < size) {
+        ssize_t n = write(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
     }
     if (ok) ok = fsync(fd) == 0;
     if (close(fd) != 0) ok = false;
@@ -246,46 +274,63 @@ bool isFile(const std::string& path) {
 
 ReadResult readFile(const std::string& path, std::string& out) {
     out.clear();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                           FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
         return (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? ReadResult::Missing
                                                                         : ReadResult::Failed;
     }
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart < (1LL << 30))
+        out.reserve(static_cast<size_t>(size.QuadPart) + 1);
+    // Store files hold PIN hashes, keys and values: the buffer is wiped.
     char buf[8192];
+    ReadResult result = ReadResult::Ok;
     for (;;) {
         DWORD n = 0;
         if (!ReadFile(h, buf, sizeof(buf), &n, nullptr)) {
-            CloseHandle(h);
-            return ReadResult::Failed;
+            result = ReadResult::Failed;
+            break;
         }
         if (n == 0) break;
-        out.append(buf, n);
+        appendWiping(out, buf, n);
     }
+    wipe(buf, sizeof(buf));
     CloseHandle(h);
-    return ReadResult::Ok;
+    if (result != ReadResult::Ok) wipe(out);
+    return result;
 }
 
-bool writeFileAtomic(const std::string& path, const std::string& data) {
-    std::string temp = path + ".tmp." + std::to_string(GetCurrentProcessId()) + "." +
-                       std::to_string(g_tempCounter.fetch_add(1));
-    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+bool writeFileAtomic(const std::string& path, const void* bytes, size_t size) {
+    const char* data = static_cast<const char*>(bytes);
+    std::string temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < kTempNameTries; ++attempt) {
+        temp = tempName(path, GetCurrentProcessId());
+        h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+            GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     size_t done = 0;
-    while (ok && done < data.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 20));
+    while (ok && done < size) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 20));
         DWORD n = 0;
-        if (!WriteFile(h, data.data() + done, chunk, &n, nullptr) || n == 0) ok = false;
-        else done += n;
+        if (!WriteFile(h, data + done, chunk, &n, nullptr) || n == 0)
+            ok = false;
+        else
+            done += n;
     }
     if (ok) ok = FlushFileBuffers(h) != 0;
     CloseHandle(h);
-    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (ok)
+        ok = MoveFileExA(temp.c_str(), path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!ok) DeleteFileA(temp.c_str());
     return ok;
 }
@@ -336,8 +381,9 @@ bool fileStamp(const std::string& path, FileStamp& out) {
     WIN32_FILE_ATTRIBUTE_DATA a;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return false;
     out.size = (static_cast<uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
-    out.modified = static_cast<int64_t>((static_cast<uint64_t>(a.ftLastWriteTime.dwHighDateTime)
-                                         << 32) | a.ftLastWriteTime.dwLowDateTime);
+    out.modified =
+        static_cast<int64_t>((static_cast<uint64_t>(a.ftLastWriteTime.dwHighDateTime) << 32) |
+                             a.ftLastWriteTime.dwLowDateTime);
     // A renamed-over file keeps no inode number here; its creation time tells it apart.
     out.id = (static_cast<uint64_t>(a.ftCreationTime.dwHighDateTime) << 32) |
              a.ftCreationTime.dwLowDateTime;
@@ -369,6 +415,19 @@ bool FileLock::acquire(const std::string& path) {
 }
 
 #endif
+
+bool writeFileAtomic(const std::string& path, const std::string& data) {
+    return writeFileAtomic(path, data.data(), data.size());
+}
+
+bool isTemporaryName(const std::string& name) {
+    return name.find(".tmp.") != std::string::npos;
+}
+
+void removeTemporaries(const std::string& dir) {
+    for (const auto& name : listDir(dir, false))
+        if (isTemporaryName(name)) removeFile(join(dir, name));
+}
 
 }  // namespace os
 }  // namespace zt

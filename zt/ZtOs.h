@@ -31,7 +31,16 @@ ReadResult readFile(const std::string& path, std::string& out);
 // Writes a new file beside `path` (0600), flushes it to the disk, renames it
 // over `path` and flushes the folder: a crash leaves the old or the new file,
 // never a torn one.
+// The temporary name never collides with a living writer's, and a stale file
+// left by a killed one only makes the writer pick the next name.
 bool writeFileAtomic(const std::string& path, const std::string& data);
+bool writeFileAtomic(const std::string& path, const void* data, size_t size);
+
+// Temporary files of writeFileAtomic: "NAME.tmp.*". Never read as data.
+bool isTemporaryName(const std::string& name);
+// Removes the temporary files directly in `dir`. Only safe while no writer
+// can be at work there (the caller holds the lock that writers hold).
+void removeTemporaries(const std::string& dir);
 
 // Renames a file or folder to a name that does not exist yet.
 bool renamePath(const std::string& from, const std::string& to);

@@ -6,8 +6,11 @@
 #include <cryptopp/pwdbased.h>
 #include <cryptopp/sha.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include "ZtWipe.h"
 
 namespace zt {
 
@@ -35,7 +38,9 @@ std::string pinHash(const std::string& pin, const std::string& saltHex, unsigned
     kdf.DeriveKey(key, sizeof(key), 0, reinterpret_cast<const CryptoPP::byte*>(pin.data()),
                   pin.size(), reinterpret_cast<const CryptoPP::byte*>(salt.data()), salt.size(),
                   iterations);
-    return toHex(key, sizeof(key));
+    std::string hex = toHex(key, sizeof(key));
+    wipe(key, sizeof(key));
+    return hex;
 }
 
 bool parseUnsigned(const std::map<std::string, std::string>& f, const char* key, unsigned& out) {
@@ -49,9 +54,18 @@ bool parseUnsigned(const std::map<std::string, std::string>& f, const char* key,
 
 bool readFields(const std::string& path, std::map<std::string, std::string>& out) {
     std::string text;
+    WipeOnExit wipeText(text);
     if (os::readFile(path, text) != os::ReadResult::Ok) return false;
     out = parseFields(text);
     return true;
+}
+
+// Writes key=value lines; the text (PIN hashes among them) is wiped after.
+bool writeFields(const std::string& path, std::map<std::string, std::string>& fields) {
+    std::string text = formatFields(fields);
+    WipeOnExit wipeText(text);
+    wipe(fields);
+    return os::writeFileAtomic(path, text);
 }
 
 void putPin(std::map<std::string, std::string>& f, const char* who, const PinRecord& r) {
@@ -77,17 +91,6 @@ bool getPin(const std::map<std::string, std::string>& f, const char* who, PinRec
 }
 }  // namespace
 
-bool validReaderName(const std::string& name) {
-    if (name.empty() || name.size() > kMaxReaderName) return false;
-    if (name[0] == '.' || name[0] == '-' || name[0] == ' ') return false;
-    for (char c : name) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  std::strchr(" ._-()#", c) != nullptr;
-        if (!ok || c == '\0') return false;
-    }
-    return true;
-}
-
 bool validInfoText(const std::string& text, size_t max) {
     if (text.size() > max) return false;
     for (char c : text)
@@ -95,12 +98,21 @@ bool validInfoText(const std::string& text, size_t max) {
     return true;
 }
 
-std::string readersDir(const std::string& home) { return os::join(home, "readers"); }
+std::string readersDir(const std::string& home) {
+    return os::join(home, "readers");
+}
 
 std::vector<std::string> listReaders(const std::string& home) {
     std::vector<std::string> names;
-    for (auto& n : os::listDir(readersDir(home), true))
-        if (validReaderName(n)) names.push_back(n);
+    std::string readers = readersDir(home);
+    for (auto& folder : os::listDir(readers, true)) {
+        std::string nameFile, name;
+        if (isHashedFolderName(folder) && os::readFile(os::join(os::join(readers, folder), "name"),
+                                                       nameFile) != os::ReadResult::Ok)
+            continue;
+        if (readerNameOfFolder(folder, nameFile, name)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -109,6 +121,11 @@ std::string randomHex(size_t bytes) {
     std::string raw(bytes, '\0');
     rng.GenerateBlock(reinterpret_cast<CryptoPP::byte*>(&raw[0]), bytes);
     return toHex(reinterpret_cast<const unsigned char*>(raw.data()), bytes);
+}
+
+PinRecord::~PinRecord() {
+    wipe(salt);
+    wipe(hash);
 }
 
 void PinRecord::set(const std::string& pin) {
@@ -120,34 +137,56 @@ void PinRecord::set(const std::string& pin) {
 
 bool PinRecord::matches(const std::string& pin) const {
     std::string h = pinHash(pin, salt, iterations);
+    WipeOnExit wipeHash(h);
     return h.size() == hash.size() &&
            CryptoPP::VerifyBufsEqual(reinterpret_cast<const CryptoPP::byte*>(h.data()),
                                      reinterpret_cast<const CryptoPP::byte*>(hash.data()),
                                      h.size());
 }
 
+// Built without temporaries: the texts hold PIN hashes.
 std::map<std::string, std::string> parseFields(const std::string& text) {
     std::map<std::string, std::string> fields;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        size_t eq = line.find('=');
-        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+        size_t eq = text.find('=', start);
+        if (eq != std::string::npos && eq < end)
+            fields[text.substr(start, eq - start)] = text.substr(eq + 1, end - eq - 1);
         start = end + 1;
     }
     return fields;
 }
 
 std::string formatFields(const std::map<std::string, std::string>& fields) {
+    size_t size = 0;
+    for (const auto& f : fields) size += f.first.size() + f.second.size() + 2;
     std::string text;
-    for (const auto& f : fields) text += f.first + "=" + f.second + "\n";
+    text.reserve(size + 1);
+    for (const auto& f : fields) {
+        text.append(f.first).append(1, '=').append(f.second).append(1, '\n');
+    }
     return text;
 }
 
 CardFiles::CardFiles(const std::string& home, const std::string& reader)
-    : m_reader(os::join(readersDir(home), reader)), m_card(os::join(m_reader, "card")) {}
+    : m_name(reader),
+      m_reader(os::join(readersDir(home), readerFolderName(reader))),
+      m_card(os::join(m_reader, "card")) {}
+
+bool CardFiles::createReader() const {
+    if (!os::makePrivateDir(m_reader)) return false;
+    if (!isHashedFolderName(readerFolderName(m_name))) return true;
+    return os::writeFileAtomic(os::join(m_reader, "name"), m_name);
+}
+
+void CardFiles::removeTemporaries() const {
+    for (const char* sub : {"", "values", "keys"}) {
+        os::removeTemporaries(*sub ? os::join(m_card, sub) : m_card);
+    }
+    os::removeTemporaries(m_reader);
+}
 
 std::string CardFiles::valuePath(const std::string& name) const {
     return os::join(os::join(m_card, "values"), name);
@@ -157,7 +196,9 @@ std::string CardFiles::keyPath(const std::string& name) const {
     return os::join(os::join(m_card, "keys"), name);
 }
 
-std::string CardFiles::directoryPath() const { return os::join(m_card, "directory"); }
+std::string CardFiles::directoryPath() const {
+    return os::join(m_card, "directory");
+}
 
 bool CardFiles::lock(os::FileLock& lock) const {
     return os::isDir(m_reader) && lock.acquire(os::join(m_reader, "lock"));
@@ -177,7 +218,9 @@ bool CardFiles::insert() const {
     return os::writeFileAtomic(os::join(m_reader, "inserted"), randomHex(16));
 }
 
-bool CardFiles::pullOut() const { return os::removeFile(os::join(m_reader, "inserted")); }
+bool CardFiles::pullOut() const {
+    return os::removeFile(os::join(m_reader, "inserted"));
+}
 
 bool CardFiles::loadInfo(TokenInfo& info) const {
     std::map<std::string, std::string> f;
@@ -201,15 +244,17 @@ bool CardFiles::saveInfo(const TokenInfo& info) const {
 
 bool CardFiles::loadPins(Pins& pins) const {
     std::map<std::string, std::string> f;
-    return readFields(os::join(m_card, "pins"), f) && getPin(f, "user", pins.user) &&
-           getPin(f, "so", pins.so);
+    bool ok = readFields(os::join(m_card, "pins"), f) && getPin(f, "user", pins.user) &&
+              getPin(f, "so", pins.so);
+    wipe(f);
+    return ok;
 }
 
 bool CardFiles::savePins(const Pins& pins) const {
     std::map<std::string, std::string> f;
     putPin(f, "user", pins.user);
     putPin(f, "so", pins.so);
-    return os::writeFileAtomic(os::join(m_card, "pins"), formatFields(f));
+    return writeFields(os::join(m_card, "pins"), f);
 }
 
 bool CardFiles::takeNumber(const char* counter, uint32_t& number) const {

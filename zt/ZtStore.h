@@ -1,11 +1,13 @@
 // The virtual token's store: readers and their cards as files under the store
 // home, shared by libzt and zt-admin.
 //
-//   HOME/readers/NAME/            one folder per reader (0700)
-//   HOME/readers/NAME/lock        file lock serialising every operation on the card
-//   HOME/readers/NAME/inserted    present while the card is in; holds a random
+//   HOME/readers/FOLDER/          one folder per reader (0700); FOLDER is the
+//                                 reader's name made safe (ZtReaderName.h)
+//   HOME/readers/FOLDER/name      the exact name, for hashed folder names
+//   HOME/readers/FOLDER/lock        file lock serialising every operation on the card
+//   HOME/readers/FOLDER/inserted    present while the card is in; holds a random
 //                                 token renewed at each insertion
-//   HOME/readers/NAME/card/       the card's data, kept while it is pulled out
+//   HOME/readers/FOLDER/card/       the card's data, kept while it is pulled out
 //       info                      id, serial, label, manufacturer, model
 //       pins                      salted PIN hashes and try counters
 //       counters                  next value number, next key-pair number
@@ -24,23 +26,21 @@
 #include <vector>
 
 #include "ZtOs.h"
+#include "ZtReaderName.h"
 
 namespace zt {
 
 constexpr unsigned kDefaultPinTries = 3;
 constexpr unsigned kMaxPinTries = 15;  // the count must fit the n of 0x63Cn
-constexpr size_t kMaxReaderName = 64;
 constexpr size_t kMaxPinLength = 255;
 constexpr size_t kMaxLabel = 32;
 constexpr size_t kMaxSerial = 16;
 
-// Reader names: 1 to 64 characters of letters, digits, space and ._-()#,
-// not beginning with '.', '-' or a space.
-bool validReaderName(const std::string& name);
 // Texts kept in the info file: printable ASCII without '\n', at most `max`.
 bool validInfoText(const std::string& text, size_t max);
 
 std::string readersDir(const std::string& home);
+// The names of the readers in the store, sorted.
 std::vector<std::string> listReaders(const std::string& home);
 
 std::string randomHex(size_t bytes);
@@ -54,6 +54,11 @@ struct TokenInfo {
 };
 
 struct PinRecord {
+    PinRecord() = default;
+    PinRecord(const PinRecord&) = default;
+    PinRecord& operator=(const PinRecord&) = default;
+    ~PinRecord();
+
     std::string salt;  // hex
     std::string hash;  // hex, PBKDF2-HMAC-SHA256 of the PIN with the salt
     unsigned iterations = 0;
@@ -79,12 +84,16 @@ public:
     CardFiles(const std::string& home, const std::string& reader);
 
     const std::string& readerDir() const { return m_reader; }
+    // Makes the reader's folder (and its "name" file where one is needed).
+    bool createReader() const;
     std::string valuePath(const std::string& name) const;
     std::string keyPath(const std::string& name) const;
     std::string directoryPath() const;
 
     // Waits for the reader's file lock.
     bool lock(os::FileLock& lock) const;
+    // Removes what killed writers left behind. The caller holds the lock.
+    void removeTemporaries() const;
 
     // With a card in, `insertion` receives the insertion token.
     Presence presence(std::string* insertion = nullptr) const;
@@ -105,6 +114,7 @@ public:
     bool destroyCard() const;
 
 private:
+    std::string m_name;
     std::string m_reader;
     std::string m_card;
 };

@@ -5,6 +5,29 @@
 #include <functional>
 #include <thread>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The log holds data sent for signing and object attributes: a new log file
+// is readable by its owner only. The folder is left as it is.
+FILE* openLog(const std::string& name) {
+#ifdef _WIN32
+    return std::fopen(name.c_str(), "a");
+#else
+    int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "a");
+    if (!file) close(fd);
+    return file;
+#endif
+}
+
+}  // namespace
+
 OrlLoggerAdv::OrlLoggerAdv(const char* fileName) : m_fileName(fileName ? fileName : "") {}
 
 OrlLoggerAdv::~OrlLoggerAdv() {
@@ -48,7 +71,7 @@ void OrlLoggerAdv::write(const char* text, const char* category) noexcept {
             static_cast<unsigned long>(std::hash<std::thread::id>()(std::this_thread::get_id()));
 
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_file && !m_fileName.empty()) m_file = std::fopen(m_fileName.c_str(), "a");
+        if (!m_file && !m_fileName.empty()) m_file = openLog(m_fileName);
         if (!m_file) return;
         std::fprintf(m_file, "%s.%03ld [%08lx] %-7s %s\n", stamp, millis, thread & 0xFFFFFFFFUL,
                      category, text ? text : "");

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -14,19 +15,28 @@ std::string trim(const std::string& s) {
 
 }  // namespace
 
+void OrlProperties::takeLine(const std::string& line) {
+    std::string text = trim(line);
+    if (text.empty() || text[0] == '#') return;
+    size_t eq = text.find('=');
+    if (eq == std::string::npos) return;
+    std::string key = trim(text.substr(0, eq));
+    if (!key.empty()) m_values[key] = trim(text.substr(eq + 1));
+}
+
 long OrlProperties::load(const char* fileName) {
     if (!fileName) return 1;
     std::ifstream in(fileName);
     if (!in) return 2;
     std::string line;
-    while (std::getline(in, line)) {
-        std::string text = trim(line);
-        if (text.empty() || text[0] == '#') continue;
-        size_t eq = text.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = trim(text.substr(0, eq));
-        if (!key.empty()) m_values[key] = trim(text.substr(eq + 1));
-    }
+    while (std::getline(in, line)) takeLine(line);
+    return 0;
+}
+
+long OrlProperties::parse(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) takeLine(line);
     return 0;
 }
 
@@ -56,10 +66,25 @@ long OrlProperties::load(HKEY root, const char* subKey) {
     RegCloseKey(key);
     return 0;
 }
+
+std::string OrlProperties::describe(HKEY root, const char* subKey) {
+    std::string rootName = root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE" : "HKEY";
+    return "registry key \"" + rootName + "\\" + (subKey ? subKey : "") + "\"";
+}
 #else
-long OrlProperties::load(HKEY, const char*) {
+namespace {
+const char* registryFile() {
     const char* path = std::getenv("QUILLON_REGISTRY");
-    return load(path && *path ? path : "/etc/velmora/quillon.conf");
+    return path && *path ? path : "/etc/velmora/quillon.conf";
+}
+}  // namespace
+
+std::string OrlProperties::describe(HKEY, const char*) {
+    return std::string("file \"") + registryFile() + "\"";
+}
+
+long OrlProperties::load(HKEY, const char*) {
+    return load(registryFile());
 }
 #endif
 

@@ -20,12 +20,19 @@ public:
     long load(HKEY root, const char* subKey);
     // Reads a key=value file ('#' comments and blank lines allowed). 0 = loaded.
     long load(const char* fileName);
+    // Takes key=value lines from a text read elsewhere. 0 = taken.
+    long parse(const std::string& text);
+    // Where load(root, subKey) reads, for messages: 'registry key "..."' or
+    // 'file "..."' where the registry is a file.
+    static std::string describe(HKEY root, const char* subKey);
 
     // The value, or `defaultValue` when the key is absent.
     const char* getProperty(const char* key, const char* defaultValue) const;
     void setProperty(const char* key, const char* value);
 
 private:
+    void takeLine(const std::string& line);
+
     std::map<std::string, std::string> m_values;
 };
 

@@ -13,7 +13,7 @@ install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${CLIENT_PACKAGES
 
 DIR=build/release
 mkdir -p build
-cmake -S "$ROOT" -B "$DIR" -DCMAKE_BUILD_TYPE=Release -DQUILLON_SANITIZER= >"$DIR.configure.log" 2>&1 ||
+cmake -S "$ROOT" -B "$DIR" -DCMAKE_BUILD_TYPE=Release -DQUILLON_SANITIZER= -DQUILLON_BUILD_TESTS=ON >"$DIR.configure.log" 2>&1 ||
     { cat "$DIR.configure.log"; exit 1; }
 # Only what the clients load and what gets installed: the unit and integration
 # tests already ran in the sanitizer build.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # ThreadSanitizer build of the thread-safety tests: sessions used on several
-# threads while the reader monitor reports removals, and the monitor's
-# shutdown paths. Builds only the integration tests and what they load.
+# threads while the reader monitor reports removals, the monitor's shutdown
+# paths, eight threads while the card comes and goes (a few seconds; longer:
+# scripts/soak-card-swaps.sh --tsan), and C_OpenSession racing C_Finalize.
+# Builds only the integration tests and what they load.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 DIR=build/tsan
@@ -18,4 +20,4 @@ if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; t
 fi
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" \
     "${run[@]}" "$DIR/tests/integration/integration_tests" \
-    --gtest_filter='SessionThreads.*:CardRemoval.*'
+    --gtest_filter='SessionThreads.*:CardRemoval.*:CardSwapStress.*:FinalizeRace.*'

@@ -35,6 +35,10 @@ constexpr uint32_t kStatusNoDirectory = 9;  // the card holds no directory yet
 constexpr uint32_t kStatusNotVerified = 0x6982;
 constexpr uint32_t kStatusPinBlocked = 0x6983;
 constexpr uint32_t kStatusWrongData = 0x6A80;
+// Library codes of the card libraries built here that say the connection is
+// dead: its card was pulled out or replaced, or the handle names no connection.
+constexpr uint32_t kStatusNoCard = 0x5A540103;
+constexpr uint32_t kStatusUnknownConnection = 0x5A540104;
 
 // User type meaning "nobody logged in" in ZT_verifyPIN / ZT_changePIN.
 constexpr uint32_t kNoUserType = 0xFFFFFFFFu;

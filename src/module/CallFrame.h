@@ -14,6 +14,7 @@
 #include <atomic>
 #include <initializer_list>
 
+#include "CardAnswers.h"
 #include "GlobalLock.h"
 #include "Log.h"
 #include "cryptoki.h"
@@ -48,20 +49,32 @@ inline CK_RV precheck(Checks checks) {
 }
 
 // Runs work under the global lock; exitLine (if any) is logged after release.
-// A failed release wins over the work's own result.
+// A failed release wins over the work's own result. The card's answers noted
+// during the work are settled before the lock goes (CardAnswers.h).
 template <typename Work>
-CK_RV locked(const char* exitLine, Work&& work) {
+CK_RV lockedUnchecked(const char* exitLine, Work&& work) {
     CK_RV rv = acquireGlobalLock();
     if (rv != CKR_OK) return rv;
     CK_RV result;
     try {
         result = work();
+        if (cardAnswersNoted()) result = settleCardAnswers(result);
     } catch (...) {
         result = unexpectedException();
     }
     CK_RV released = releaseGlobalLock();
     if (exitLine) logMessage("%s", exitLine);
     return released != CKR_OK ? released : result;
+}
+
+// As lockedUnchecked, but nothing runs once C_Finalize has begun: a call that
+// waited for the lock meanwhile answers CKR_CRYPTOKI_NOT_INITIALIZED.
+template <typename Work>
+CK_RV locked(const char* exitLine, Work&& work) {
+    return lockedUnchecked(exitLine, [&]() -> CK_RV {
+        if (!g_bInitialized.load()) return notInitialised();
+        return work();
+    });
 }
 
 // Checks, then work() under the lock.
@@ -78,22 +91,34 @@ enum class ZeroSession { BadArguments, InvalidHandle, Lookup };
 
 CK_RV sessionHandleZero();  // logs and answers CKR_SESSION_HANDLE_INVALID
 
-// As forSession, without the initialisation check: before C_Initialize such
-// calls fail at the session lookup instead.
-template <typename Work>
-CK_RV forSessionUnchecked(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine,
-                          Work&& work, ZeroSession zero = ZeroSession::BadArguments) {
+namespace detail {
+template <bool kInitialised, typename Work>
+CK_RV sessionCall(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine, Work&& work,
+                  ZeroSession zero) {
+    if (kInitialised && !g_bInitialized.load()) return notInitialised();
     if (hSession == 0 && zero == ZeroSession::BadArguments) return argumentsBad();
     if (hSession == 0 && zero == ZeroSession::InvalidHandle) return sessionHandleZero();
     for (bool ok : checks) {
         if (!ok) return argumentsBad();
     }
-    return locked(exitLine, [&]() -> CK_RV {
+    auto lookupAndWork = [&]() -> CK_RV {
         CSession* session = nullptr;
         CK_RV found = lookupSession(hSession, &session);
         if (found != CKR_OK) return found;
         return work(*session);
-    });
+    };
+    // Unchecked, a call after C_Finalize fails at the lookup: the table is empty.
+    return kInitialised ? locked(exitLine, lookupAndWork)
+                        : lockedUnchecked(exitLine, lookupAndWork);
+}
+}  // namespace detail
+
+// As forSession, without the initialisation check: before C_Initialize such
+// calls fail at the session lookup instead.
+template <typename Work>
+CK_RV forSessionUnchecked(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine,
+                          Work&& work, ZeroSession zero = ZeroSession::BadArguments) {
+    return detail::sessionCall<false>(hSession, checks, exitLine, work, zero);
 }
 
 // Checks (a session handle of 0 first, as `zero` says), then work(CSession&)
@@ -101,8 +126,7 @@ CK_RV forSessionUnchecked(CK_SESSION_HANDLE hSession, Checks checks, const char*
 template <typename Work>
 CK_RV forSession(CK_SESSION_HANDLE hSession, Checks checks, const char* exitLine, Work&& work,
                  ZeroSession zero = ZeroSession::BadArguments) {
-    if (!g_bInitialized.load()) return notInitialised();
-    return forSessionUnchecked(hSession, checks, exitLine, work, zero);
+    return detail::sessionCall<true>(hSession, checks, exitLine, work, zero);
 }
 
 // Checks, then work(readerName) under the lock for a valid slot ID.

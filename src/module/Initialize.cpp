@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CallFrame.h"
+#include "CardAnswers.h"
 #include "CardLibrary.h"
 #include "Log.h"
 #include "ReaderEvents.h"
@@ -85,6 +86,7 @@ CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
     if (!g_csSessionData) g_csSessionData = new platform::CriticalSection();
     try {
         CardFunctions* card = cardFunctions();
+        watchCardAnswers(card);
         uint32_t status = card->ZT_open();
         if (status != 0) logError("->e<- ZT_open: %x ", status);
         status = rebuildSlotTables();
@@ -105,17 +107,21 @@ CK_RV C_Finalize(CK_VOID_PTR pReserved) {
         logError("->e<- C_Finalize CKR_ARGUMENTS_BAD");
         return CKR_ARGUMENTS_BAD;
     }
-    // From here on, racing calls fail early instead of waiting for the lock.
-    g_bInitialized = 0;
-    CK_RV rv = frame::locked(nullptr, [] {
+    // From here on, racing calls fail early instead of waiting for the lock,
+    // and those already waiting for it fail once they have it (the frame
+    // checks again). Only one C_Finalize goes on.
+    if (g_bInitialized.exchange(0) == 0) return frame::notInitialised();
+    CK_RV rv = frame::lockedUnchecked(nullptr, [] {
         finalizeSessions();
+        forgetCardAnswers();
         logMessage("Finalize OK");
+        // Under the lock, so no call that holds it can be using it.
+        delete g_csSessionData;
+        g_csSessionData = nullptr;
         return CKR_OK;
     });
     // Outside the lock: the monitor thread may be waiting for it.
     stopReaderMonitor();
-    delete g_csSessionData;
-    g_csSessionData = nullptr;
     logMessage("DeleteCriticalSection OK");
     try {
         if (CardFunctions* card = cardFunctions()) card->ZT_close();

@@ -5,19 +5,18 @@
 #include <string>
 
 #include "CardLibrary.h"
+#include "Configuration.h"
 #include "GlobalLock.h"
 #include "Log.h"
 #include "OrlLoggerAdv.h"
-#include "OrlProperties.h"
 #include "Platform.h"
 #include "ProcessGlobal.h"
 #include "ReaderEvents.h"
+#include "RequiredEntries.h"
 #include "cryptoki.h"
 
 namespace {
 
-constexpr const char* kRegistrySubKey = "SOFTWARE\\Velmora\\Quillon";
-constexpr const char* kConfigFile = "ravenell.conf";
 constexpr unsigned kStopIcon = 0x10;
 
 platform::LibraryHandle g_hCardLibrary = nullptr;
@@ -27,17 +26,17 @@ bool s_detached = false;
 // Plain storage: the load hook may run before this file's dynamic initialisers.
 char s_failure[512];
 
-// Leading decimal digits; text that is no number gives 0.
-uint32_t parseLogLevel(const char* text) {
-    uint32_t value = 0;
-    for (const char* p = text; p && *p >= '0' && *p <= '9'; ++p) value = value * 10 + (*p - '0');
-    return value;
-}
-
+// The message the system has always shown, then one line in English that
+// says what to fix: which library, from which configuration, and why.
 bool fail(const std::string& why, const char* text, const char* caption) {
     std::snprintf(s_failure, sizeof(s_failure), "%s", why.c_str());
     platform::messageBox(text, caption, kStopIcon);
+    platform::printErrorLine(("Quillon: start-up failed: " + why).c_str());
     return false;
+}
+
+bool refuseLibrary(const std::string& why) {
+    return fail(why, "Impossibile trovare la dll ZT", "Errore");
 }
 
 }  // namespace
@@ -49,41 +48,53 @@ bool moduleAttach() {
     s_detached = false;
     s_failure[0] = 0;
 
-    // The configuration file is read only when the registry cannot be: never both.
-    OrlProperties properties;
-    if (properties.load(HKEY_LOCAL_MACHINE, kRegistrySubKey) != 0) properties.load(kConfigFile);
+    Configuration config = readConfiguration();
+    if (!config.ignoredFile.empty())
+        platform::printErrorLine(("Quillon: configuration " + config.ignoredFile).c_str());
 
-    g_logLevel = parseLogLevel(properties.getProperty("loglevel", nullptr));
-    if (const char* file = properties.getProperty("ckilogfile", nullptr)) logger().setLogFile(file);
+    g_logLevel = parseLogLevel(config.value(kKeyLogLevel));
+    if (const char* file = config.value(kKeyLogFile)) logger().setLogFile(file);
 
     logMessage(" ************* START LIBRARY ****************");
     logMessage("-> DLL_PROCESS_ATTACH");
+    if (!config.ignoredFile.empty()) logMessage("configuration %s", config.ignoredFile.c_str());
 
-    const char* zt = properties.getProperty("zt", nullptr);
+    const char* zt = config.value(kKeyCardLibrary);
     if (!zt) {
-        return fail("no \"zt\" entry in the configuration",
-                    "Impossibile trovare la voce del registry relativa alla libreria zt.dll",
-                    "Brisel");
+        return fail(
+            "no card-access library: no \"zt\" entry in the configuration; "
+            "configuration read: " +
+                config.source,
+            "Impossibile trovare la voce del registry relativa alla libreria zt.dll", "Brisel");
     }
 
+    std::string library =
+        std::string("card-access library \"") + zt + "\" (from " + config.source + ")";
     logMessage("ZT: %s", zt);
     g_hCardLibrary = platform::loadLibrary(zt);
     if (!g_hCardLibrary) {
         logMessage("ZT load error: %lx", platform::getLastError());
-        return fail(
-            std::string("cannot load the card library ") + zt + ": " + platform::lastLoadError(),
-            "Impossibile trovare la dll ZT", "Errore");
+        return refuseLibrary("cannot load the " + library + ": " + platform::lastLoadError());
     }
 
     auto getFunctionList = reinterpret_cast<ZT_GetFunctionList_t>(
         platform::findSymbol(g_hCardLibrary, ZT_GET_FUNCTION_LIST_NAME));
     if (!getFunctionList) {
         logMessage("ZT load error: %lx", platform::getLastError());
-        return fail(std::string("the card library ") + zt + " has no \"GetFunctionList\"",
-                    "Impossibile trovare la dll ZT", "Errore");
+        return refuseLibrary("the " + library +
+                             " has no export \"GetFunctionList\": " + platform::lastLoadError());
     }
 
-    getFunctionList(&g_cardFunctions);
+    // Filled into a scratch table first: a table with holes is never published.
+    CardFunctions table = {};
+    getFunctionList(&table);
+    std::string missing = missingRequiredEntries(table);
+    if (!missing.empty()) {
+        logError("<e> ZT function table: required entries are NULL: %s", missing.c_str());
+        return refuseLibrary("the " + library + " leaves required entries of its function " +
+                             "table null: " + missing);
+    }
+    g_cardFunctions = table;
     publishCardFunctions(&g_cardFunctions);
     s_usable = true;
     return true;

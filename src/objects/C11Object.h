@@ -62,6 +62,8 @@ public:
     // a session can tell its own objects from later ones with the same handle.
     uint64_t getIdentity() const { return m_ullIdentity; }
     ZT_HANDLE getConnection() const { return m_hConnection; }
+    // The slot reconnected to the same card (logout ends the card's verification).
+    void setConnection(ZT_HANDLE hConnection) { m_hConnection = hConnection; }
     // Path of the stored value or key pair on the token; null when none.
     const char* getPath() const { return m_szPath ? m_szPath->c_str() : nullptr; }
     // At most 255 characters are kept, the most the directory can hold.
@@ -166,8 +168,13 @@ CK_RV C11Object::storeValue(uint32_t accessClass, const char* addName, OrlBuffer
     return rv;
 }
 
-// Logs a template (nothing at log level 0). Always CKR_OK.
-CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount);
+// Logs a template (nothing at log level 0), keeping secrets out: key
+// material, and the values of private objects. Always CKR_OK.
+enum class TemplateUse { NewObject, Search };
+CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
+                    TemplateUse use = TemplateUse::NewObject);
+// A template read from or written to an existing object.
+CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, const C11Object& object);
 // The CK_ULONG value of the first CKA_CLASS entry; kClassUnset when there is
 // none or its value is too short to hold a CK_ULONG.
 CK_ULONG classFromTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount);

@@ -107,6 +107,15 @@ void CObjectTable::removeTokenObjects() {
     m_bReloadNeeded = true;
 }
 
+void CObjectTable::rebind(ZT_HANDLE hConnection) {
+    unsigned long key = 0;
+    C11Object* object = nullptr;
+    for (Entry* e = getFirstEntry(); e;) {
+        e = getNextEntry(e, key, object);
+        if (object) object->setConnection(hConnection);
+    }
+}
+
 void CObjectTable::reload(ZT_HANDLE hConnection, CBufferedReader& reader) {
     logMessage("-> reload");
     m_bReloadNeeded = true;

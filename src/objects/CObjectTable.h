@@ -84,6 +84,8 @@ public:
     CK_OBJECT_HANDLE insertSessionObject(C11Object* object);
     // The object under the handle, or null.
     C11Object* find(CK_OBJECT_HANDLE hObject);
+    // The slot reconnected to the same card: the objects use the new connection.
+    void rebind(ZT_HANDLE hConnection);
 
 private:
     template <typename Predicate>

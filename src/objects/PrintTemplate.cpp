@@ -82,9 +82,17 @@ std::string hexOf(const CK_ATTRIBUTE& a) {
     return bytes.toHexString(static_cast<int>(kHexBytes));
 }
 
-// Key material never reaches the log: the private components always, and a
-// value unless the template says it belongs to a data object or certificate.
-bool isSecret(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
+// What the template's object is: its class and whether it is private.
+struct Subject {
+    CK_ULONG objectClass;
+    bool isPrivate;
+};
+
+// Key material and private values never reach the log: the private key
+// components always; a value unless it belongs to a public data object or
+// certificate; of a private object, nothing that could hold its secrets
+// (its value, attributes this table does not know).
+bool isSecret(const CK_ATTRIBUTE& a, const Known* k, const Subject& subject) {
     switch (a.type) {
         case CKA_PRIVATE_EXPONENT:
         case CKA_PRIME_1:
@@ -94,13 +102,14 @@ bool isSecret(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
         case CKA_COEFFICIENT:
             return true;
         case CKA_VALUE:
-            return templateClass != CKO_DATA && templateClass != CKO_CERTIFICATE;
+            return subject.isPrivate ||
+                   (subject.objectClass != CKO_DATA && subject.objectClass != CKO_CERTIFICATE);
         default:
-            return false;
+            return !k && subject.isPrivate;
     }
 }
 
-void logEntry(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
+void logEntry(const CK_ATTRIBUTE& a, const Subject& subject) {
     int len = static_cast<int>(a.ulValueLen);
     if (!a.pValue || a.ulValueLen == static_cast<CK_ULONG>(-1)) {
         logMessage("type: %lx, valuelen: (%d), value: NULL", static_cast<unsigned long>(a.type),
@@ -108,8 +117,13 @@ void logEntry(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
         return;
     }
     const Known* k = lookup(a.type);
-    if (k && isSecret(a, templateClass)) {
-        logMessage("type: %s valuelen: (%d), value: (not logged)", k->name, len);
+    if (isSecret(a, k, subject)) {
+        if (k) {
+            logMessage("type: %s valuelen: (%d), value: (not logged)", k->name, len);
+        } else {
+            logMessage("type: UNKNOWN (%lX) valuelen: (%d), value: (not logged)",
+                       static_cast<unsigned long>(a.type), len);
+        }
         return;
     }
     if (!k) {
@@ -136,21 +150,45 @@ void logEntry(const CK_ATTRIBUTE& a, CK_ULONG templateClass) {
     }
 }
 
-}  // namespace
+// CKA_PRIVATE as the template gives it: 1 true, 0 false, -1 absent or unreadable.
+int privateFromTemplate(const CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
+    for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i) {
+        const CK_ATTRIBUTE& a = pTemplate[i];
+        if (a.type != CKA_PRIVATE) continue;
+        if (!a.pValue || a.ulValueLen != sizeof(CK_BBOOL)) return -1;
+        return *static_cast<const CK_BBOOL*>(a.pValue) ? 1 : 0;
+    }
+    return -1;
+}
 
-CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
-    if (!loggingEnabled()) return CKR_OK;
+void printEntries(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, const Subject& subject) {
     logMessage("Template count: %d", static_cast<int>(ulCount));
-    CK_ULONG templateClass = classFromTemplate(pTemplate, ulCount);
     for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i) {
         try {
             logMessage("pTemplate[i].ulValueLen %x %d",
                        static_cast<unsigned>(pTemplate[i].ulValueLen),
                        static_cast<int>(pTemplate[i].ulValueLen));
-            logEntry(pTemplate[i], templateClass);
+            logEntry(pTemplate[i], subject);
         } catch (...) {
             logMessage("Exception:: index: (%d)", static_cast<int>(i));
         }
     }
+}
+
+}  // namespace
+
+CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, TemplateUse use) {
+    if (!loggingEnabled()) return CKR_OK;
+    // A new object without CKA_PRIVATE is public; a search without it may
+    // match private objects, so its values count as private.
+    int given = privateFromTemplate(pTemplate, ulCount);
+    bool isPrivate = given == 1 || (given == -1 && use == TemplateUse::Search);
+    printEntries(pTemplate, ulCount, Subject{classFromTemplate(pTemplate, ulCount), isPrivate});
+    return CKR_OK;
+}
+
+CK_RV printTemplate(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, const C11Object& object) {
+    if (!loggingEnabled()) return CKR_OK;
+    printEntries(pTemplate, ulCount, Subject{object.getClass(), object.isPrivate()});
     return CKR_OK;
 }

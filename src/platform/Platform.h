@@ -4,6 +4,7 @@
 #define QUILLON_PLATFORM_PLATFORM_H
 
 #include <ctime>
+#include <string>
 
 namespace platform {
 
@@ -12,7 +13,7 @@ typedef void* LibraryHandle;
 LibraryHandle loadLibrary(const char* path);
 void* findSymbol(LibraryHandle library, const char* name);
 bool freeLibrary(LibraryHandle library);
-// A description of the last loading failure, for the log.
+// The system's text for the last failure of loadLibrary or findSymbol.
 const char* lastLoadError();
 
 // The calling thread's last-error value.
@@ -21,6 +22,16 @@ void setLastError(unsigned long code);
 
 // A load-time failure shown to the user (stderr where there is no desktop).
 void messageBox(const char* text, const char* caption, unsigned int style);
+// One line on standard error, for whoever started the application.
+void printErrorLine(const char* line);
+
+// A configuration file found in the current directory. Where files have
+// owners (POSIX), it is read only when it belongs to the effective user or
+// root and neither group nor others may write it; the check and the read use
+// one open file, so it cannot be swapped in between.
+enum class ConfigFileResult { Read, Missing, Refused, Failed };
+ConfigFileResult readCurrentDirectoryConfig(const char* name, std::string& text,
+                                            std::string& fullPath, std::string& why);
 
 // The provider's own mutex functions, with the CK_CREATEMUTEX family's
 // contracts: create returns the mutex already held by the caller; lock waits

@@ -1,10 +1,13 @@
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "Platform.h"
@@ -32,8 +35,13 @@ LibraryHandle loadLibrary(const char* path) {
 }
 
 void* findSymbol(LibraryHandle library, const char* name) {
+    dlerror();
     void* symbol = library ? dlsym(library, name) : nullptr;
-    if (!symbol) setLastError(ENOENT);
+    if (!symbol) {
+        const char* why = library ? dlerror() : "no library";
+        std::snprintf(t_loadError, sizeof(t_loadError), "%s", why ? why : "symbol is null");
+        setLastError(ENOENT);
+    }
     return symbol;
 }
 
@@ -59,6 +67,63 @@ void setLastError(unsigned long code) {
 void messageBox(const char* text, const char* caption, unsigned int) {
     std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
     std::fflush(stderr);
+}
+
+void printErrorLine(const char* line) {
+    std::fprintf(stderr, "%s\n", line ? line : "");
+    std::fflush(stderr);
+}
+
+ConfigFileResult readCurrentDirectoryConfig(const char* name, std::string& text,
+                                            std::string& fullPath, std::string& why) {
+    text.clear();
+    why.clear();
+    char cwd[4096];
+    fullPath = getcwd(cwd, sizeof(cwd)) ? std::string(cwd) + "/" + name : std::string(name);
+    // Non-blocking, so that a planted FIFO cannot hang the application.
+    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        int error = errno;
+        why = std::strerror(error);
+        return error == ENOENT ? ConfigFileResult::Missing : ConfigFileResult::Failed;
+    }
+    struct stat st;
+    ConfigFileResult result = ConfigFileResult::Read;
+    char detail[160];
+    if (fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        result = ConfigFileResult::Failed;
+    } else if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        result = ConfigFileResult::Refused;
+    } else if (st.st_uid != geteuid() && st.st_uid != 0) {
+        std::snprintf(detail, sizeof(detail), "owned by uid %lu, not by uid %lu or root",
+                      static_cast<unsigned long>(st.st_uid), static_cast<unsigned long>(geteuid()));
+        why = detail;
+        result = ConfigFileResult::Refused;
+    } else if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        std::snprintf(detail, sizeof(detail), "writable by %s (mode %04o)",
+                      (st.st_mode & S_IWGRP) ? "its group" : "others",
+                      static_cast<unsigned>(st.st_mode & 07777));
+        why = detail;
+        result = ConfigFileResult::Refused;
+    }
+    while (result == ConfigFileResult::Read) {
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            result = ConfigFileResult::Failed;
+        } else if (n == 0) {
+            break;
+        } else {
+            text.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    if (result != ConfigFileResult::Read) text.clear();
+    return result;
 }
 
 unsigned long osCreateMutex(void** out) {

@@ -24,7 +24,13 @@ LibraryHandle loadLibrary(const char* path) {
 }
 
 void* findSymbol(LibraryHandle library, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+    void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+    if (!symbol) {
+        DWORD error = GetLastError();
+        std::snprintf(t_loadError, sizeof(t_loadError), "error %lu", error);
+        SetLastError(error);
+    }
+    return symbol;
 }
 
 bool freeLibrary(LibraryHandle library) {
@@ -57,6 +63,31 @@ void setLastError(unsigned long code) {
 
 void messageBox(const char* text, const char* caption, unsigned int style) {
     MessageBoxA(nullptr, text, caption, style);
+}
+
+void printErrorLine(const char* line) {
+    std::fprintf(stderr, "%s\n", line ? line : "");
+    std::fflush(stderr);
+}
+
+// Windows files have no owner check here: the file is read as it is.
+ConfigFileResult readCurrentDirectoryConfig(const char* name, std::string& text,
+                                            std::string& fullPath, std::string& why) {
+    text.clear();
+    why.clear();
+    char cwd[MAX_PATH];
+    DWORD n = GetCurrentDirectoryA(sizeof(cwd), cwd);
+    fullPath = (n > 0 && n < sizeof(cwd)) ? std::string(cwd) + "\\" + name : std::string(name);
+    FILE* file = std::fopen(name, "r");
+    if (!file) {
+        why = "cannot be opened";
+        return ConfigFileResult::Missing;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, got);
+    std::fclose(file);
+    return ConfigFileResult::Read;
 }
 
 unsigned long osCreateMutex(void** out) {

@@ -100,12 +100,24 @@ CK_OBJECT_HANDLE CSession::addSessionObject(C11Object* object) {
 
 CK_RV CSession::smartCardRemoved() {
     logMessage("-> smartCardRemoved");
-    logout();
+    // The connection goes with the card: nothing is left verified on it.
+    if (!m_bRemoved && m_pSessionData) m_pSessionData->clearLogin();
     logMessage("Logout OK");
     close();
     m_bRemoved = 1;
     logMessage("<- smartCardRemoved");
     return CKR_OK;
+}
+
+void CSession::endPrivateKeyOperation() {
+    CK_OBJECT_HANDLE hKey = m_operation.key();
+    if (hKey == 0 || !m_pSessionData) return;
+    unsigned long number = hKey;
+    C11Object* key = nullptr;
+    if (m_pSessionData->m_objectTable.get(number, key) && key && key->isPrivate()) {
+        logMessage("operation on private key %lx ends with the login", hKey);
+        m_operation.reset();
+    }
 }
 
 CK_ULONG CSession::getUserType() const {

@@ -47,6 +47,8 @@ public:
     CK_RV close();
     // The token left the reader: logs out, closes, marks the session removed.
     CK_RV smartCardRemoved();
+    // The login ends: an operation under way on a private key ends with it.
+    void endPrivateKeyOperation();
 
     // CKR_DEVICE_REMOVED, CKR_SESSION_CLOSED or CKR_OK (logged when not OK).
     CK_RV guard() const;
@@ -69,7 +71,10 @@ public:
     // The slot state while open; null once closed.
     CSessionData* sessionData() const { return m_pSessionData; }
 
-    // Login and PIN management; the login belongs to the slot.
+    // Login and PIN management; the login belongs to the slot, and it lasts
+    // exactly as long as the card's verification on the slot's connection:
+    // logout renews the connection, and so does a PIN change made while
+    // nobody is logged in; a wrong PIN tried while logged in ends the login.
     CK_RV login(CK_USER_TYPE* userType, const char* pin);
     CK_RV logout();
     CK_RV setPIN(const char* oldPin, const char* newPin);
@@ -93,8 +98,14 @@ public:
     CK_RV find(CK_OBJECT_HANDLE* phObject, CK_ULONG ulMaxObjectCount, CK_ULONG* pulObjectCount);
     CK_RV findFinal();
 
+    // CKR_USER_NOT_LOGGED_IN when the handle names a private object and
+    // nobody is logged in on the slot (a handle kept from before a logout
+    // included); else CKR_OK, also for an unknown handle.
+    CK_RV refusePrivateWhileLoggedOut(CK_OBJECT_HANDLE hObject) const;
+
     // Cryptographic operations (SessionCrypto.cpp). The activity tests answer
-    // 1 or 0, or the guard's code.
+    // 1 or 0, or the guard's code. A private key is refused before any card
+    // call while nobody is logged in.
     CK_RV isDigestActive();
     CK_RV isEncryptActive();
     CK_RV isDecryptActive();

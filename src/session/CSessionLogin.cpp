@@ -4,6 +4,7 @@
 
 #include "CSession.h"
 #include "CSessionData.h"
+#include "CardAnswers.h"
 #include "CardLibrary.h"
 #include "Log.h"
 #include "PinStatus.h"
@@ -22,6 +23,10 @@ CK_RV failWith(const PinStatusTable& table, uint32_t status, CSessionData& slot)
     logError(rule.logLine, status);
     if (rule.storesTriesLeft) slot.m_ulPinTriesLeft = status - kTriesLeftBase;
     return rule.rv;
+}
+
+bool connectionGone(uint32_t status) {
+    return classifyCardAnswer(status) == CardAnswer::ConnectionGone;
 }
 
 size_t pinLength(const char* pin) {
@@ -46,7 +51,13 @@ CK_RV CSession::login(CK_USER_TYPE* userType, const char* pin) {
         logError("<e> Unexpected Exception thrown by ZT_verifyPIN");
         return CKR_GENERAL_ERROR;
     }
-    if (status != 0) return failWith(kLoginStatuses, status, slot);
+    if (status != 0) {
+        rv = failWith(kLoginStatuses, status, slot);
+        // A wrong try ends the card's verification: the login it held ends
+        // too. (A dead connection is a removal, which the frame handles.)
+        if (slot.m_ulUserType == *userType && !connectionGone(status)) slot.endLogin();
+        return rv;
+    }
     slot.m_ulUserType = static_cast<uint32_t>(*userType);
     return CKR_OK;
 }
@@ -55,7 +66,7 @@ CK_RV CSession::logout() {
     logMessage("-> logout; %p", static_cast<void*>(this));
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
-    m_pSessionData->clearLogin();
+    m_pSessionData->endLogin();
     logMessage("<- logout");
     return CKR_OK;
 }
@@ -67,18 +78,35 @@ CK_RV CSession::setPIN(const char* oldPin, const char* newPin) {
     logMessage("-> setPIN: old PIN of %u characters, new PIN of %u characters",
                static_cast<unsigned>(pinLength(oldPin)), static_cast<unsigned>(pinLength(newPin)));
     CSessionData& slot = *m_pSessionData;
+    const bool loggedIn = slot.m_ulUserType != kNoUserType;
+    bool verified = false, gone = false;
+    rv = CKR_OK;
     try {
         CardFunctions& zt = card();
         uint32_t status = zt.ZT_verifyPIN(slot.m_hConnection, slot.m_ulUserType, oldPin);
-        if (status != 0) return failWith(kSetPinVerifyStatuses, status, slot);
-        logMessage("call ZT_changePIN");
-        status = zt.ZT_changePIN(slot.m_hConnection, slot.m_ulUserType, newPin);
-        if (status != 0) return failWith(kChangePinStatuses, status, slot);
+        if (status != 0) {
+            rv = failWith(kSetPinVerifyStatuses, status, slot);
+            gone = connectionGone(status);
+        } else {
+            verified = true;
+            logMessage("call ZT_changePIN");
+            status = zt.ZT_changePIN(slot.m_hConnection, slot.m_ulUserType, newPin);
+            if (status != 0) rv = failWith(kChangePinStatuses, status, slot);
+        }
     } catch (...) {
         logError("<e> Unexpected Exception thrown by ZT_changePIN");
-        return CKR_GENERAL_ERROR;
+        rv = CKR_GENERAL_ERROR;
     }
-    return CKR_OK;
+    // The card's verification must say what the login says: a verification
+    // made without a login is undone, and a wrong old PIN ended the login's.
+    if (gone) {
+        // A removal, which the frame handles once the call is over.
+    } else if (!loggedIn) {
+        slot.renewConnection();
+    } else if (!verified) {
+        slot.endLogin();
+    }
+    return rv;
 }
 
 CK_RV CSession::initPIN(const char* pin) {

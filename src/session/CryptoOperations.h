@@ -103,6 +103,8 @@ public:
 
     CK_ULONG operation() const { return m_ulOperation; }
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
+    // The key of the active operation; 0 for none (and for a digest).
+    CK_OBJECT_HANDLE key() const { return m_ulOperation == OP_NONE ? 0 : m_hKey; }
 
 private:
     CK_RV cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey,

@@ -1,7 +1,6 @@
 // C_Login, C_Logout, C_SetPIN and C_InitPIN. PINs are copied into
 // zero-terminated buffers for the card library and never logged.
 #include <cstring>
-#include <vector>
 
 #include "CSession.h"
 #include "CallFrame.h"
@@ -9,25 +8,30 @@
 
 namespace {
 
+// The PIN lengths the token reports in CK_TOKEN_INFO (ulMinPinLen, ulMaxPinLen).
+constexpr CK_ULONG kMinPinLength = 4;
 constexpr CK_ULONG kMaxPinLength = 8;
-constexpr CK_ULONG kMinSetPinLength = 4;
+constexpr CK_ULONG kMinSetPinLength = kMinPinLength;
 
-// A zero-terminated copy of the caller's PIN bytes, wiped when done.
+// A zero-terminated copy of the caller's PIN bytes, wiped when done. Callers
+// check the length first; the buffer is fixed, so no caller's length is ever
+// used in arithmetic (a longer one is refused rather than cut).
 class PinCopy {
 public:
-    PinCopy(const CK_UTF8CHAR* pin, CK_ULONG length) : m_text(length + 1, '\0') {
-        if (pin && length) std::memcpy(m_text.data(), pin, length);
+    PinCopy(const CK_UTF8CHAR* pin, CK_ULONG length) {
+        std::memset(m_text, 0, sizeof(m_text));
+        if (pin && length && length <= kMaxPinLength) std::memcpy(m_text, pin, length);
     }
     ~PinCopy() {
-        volatile char* p = m_text.data();
-        for (size_t i = 0; i < m_text.size(); ++i) p[i] = 0;
+        volatile char* p = m_text;
+        for (size_t i = 0; i < sizeof(m_text); ++i) p[i] = 0;
     }
     PinCopy(const PinCopy&) = delete;
     PinCopy& operator=(const PinCopy&) = delete;
-    const char* c_str() const { return m_text.data(); }
+    const char* c_str() const { return m_text; }
 
 private:
-    std::vector<char> m_text;
+    char m_text[kMaxPinLength + 1];
 };
 
 bool setPinLengthOk(CK_ULONG length) {
@@ -117,8 +121,13 @@ CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPin
     CK_RV rv = frame::precheck({hSession != 0, pPin != nullptr, ulPinLen != 0});
     if (rv != CKR_OK) return rv;
     logMessage("-> C_InitPIN(%lu)", hSession);
+    // A PIN C_Login would refuse is never set.
+    if (ulPinLen < kMinPinLength || ulPinLen > kMaxPinLength) {
+        logError("->e<- CKR_PIN_LEN_RANGE: %lu", ulPinLen);
+        return CKR_PIN_LEN_RANGE;
+    }
+    PinCopy pin(pPin, ulPinLen);
     return frame::forSession(hSession, {}, "<- C_InitPIN", [&](CSession& session) -> CK_RV {
-        PinCopy pin(pPin, ulPinLen);  // any length: allocated where a failure is caught
         CK_RV result = session.initPIN(pin.c_str());
         if (result != CKR_OK) logError("initPIN Error (%lX)", result);
         return result;

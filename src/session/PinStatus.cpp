@@ -20,12 +20,15 @@ const PinStatusRule kSetPinVerify[] = {
 };
 
 const PinStatusRule kChangePin[] = {
+    {0x6982, 0x6982, CKR_USER_NOT_LOGGED_IN, "<e> ZT_changePIN %x", false},
     {0x6983, 0x6983, CKR_PIN_INCORRECT, "<e> ZT_changePIN %x", false},
     {0, kAny, CKR_DEVICE_ERROR, "<e> ZT_changePIN %x", false},
 };
 
 // Initialisation never records tries left.
 const PinStatusRule kInitPin[] = {
+    // The card wants the SO's PIN verified first.
+    {0x6982, 0x6982, CKR_USER_NOT_LOGGED_IN, "<e> ZT_initPIN %x", false},
     {0x6300, 0x63CF, CKR_PIN_INCORRECT, "<e> ZT_initPIN %x", false},
     {0x6A80, 0x6A80, CKR_PIN_LOCKED, "<e> ZT_initPIN %x", false},
     {0x6983, 0x6983, CKR_PIN_LOCKED, "<e> PIN LOCKED %x", false},

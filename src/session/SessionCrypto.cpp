@@ -7,6 +7,7 @@
 #include "CSession.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
+#include "Log.h"
 #include "ObjectKey.h"
 
 namespace {
@@ -40,6 +41,16 @@ private:
 };
 
 }  // namespace
+
+CK_RV CSession::refusePrivateWhileLoggedOut(CK_OBJECT_HANDLE hObject) const {
+    if (isRemoved() || isClosed() || m_pSessionData->m_ulUserType != kNoUserType) return CKR_OK;
+    unsigned long number = hObject;
+    C11Object* object = nullptr;
+    if (!m_pSessionData->m_objectTable.get(number, object) || !object || !object->isPrivate())
+        return CKR_OK;
+    logError("<e> private object %lx: CKR_USER_NOT_LOGGED_IN", static_cast<unsigned long>(hObject));
+    return CKR_USER_NOT_LOGGED_IN;
+}
 
 CK_RV CSession::isDigestActive() {
     SessionContext ctx(*this);
@@ -87,6 +98,8 @@ CK_RV CSession::digestFinal(OrlByteArray& out) {
 }
 
 CK_RV CSession::signInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey) {
+    CK_RV rv = refusePrivateWhileLoggedOut(hKey);
+    if (rv != CKR_OK) return rv;
     SessionContext ctx(*this);
     return m_operation.signInit(ctx, pMechanism, hKey);
 }
@@ -102,6 +115,8 @@ CK_RV CSession::signFinal(OrlByteArray& signature) {
 }
 
 CK_RV CSession::verifyInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey) {
+    CK_RV rv = refusePrivateWhileLoggedOut(hKey);
+    if (rv != CKR_OK) return rv;
     SessionContext ctx(*this);
     return m_operation.verifyInit(ctx, pMechanism, hKey);
 }
@@ -117,6 +132,8 @@ CK_RV CSession::verifyFinal(const unsigned char* signature, size_t length) {
 }
 
 CK_RV CSession::encryptInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey) {
+    CK_RV rv = refusePrivateWhileLoggedOut(hKey);
+    if (rv != CKR_OK) return rv;
     SessionContext ctx(*this);
     return m_operation.encryptInit(ctx, pMechanism, hKey);
 }
@@ -132,6 +149,8 @@ CK_RV CSession::encryptFinal(COutput& out) {
 }
 
 CK_RV CSession::decryptInit(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKey) {
+    CK_RV rv = refusePrivateWhileLoggedOut(hKey);
+    if (rv != CKR_OK) return rv;
     SessionContext ctx(*this);
     return m_operation.decryptInit(ctx, pMechanism, hKey);
 }

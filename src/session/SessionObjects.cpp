@@ -147,6 +147,11 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         return rv;
     }
     // Entries left are attributes no class of the object knows: ignored.
+    if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
+        logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");
+        delete object;
+        return CKR_USER_NOT_LOGGED_IN;
+    }
     if (object->isToken() && (m_ulFlags & CKF_RW_SESSION) == 0) {
         logMessage("->e<- CKR_SESSION_READ_ONLY");
         delete object;
@@ -442,11 +447,11 @@ CK_RV CSession::getObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
     rv = object->getAttributes(attributes);
     if (rv != CKR_OK) {
         logError("<e> getObjectAttributes::getAttributes %lX", rv);
-        printTemplate(pTemplate, ulCount);
+        printTemplate(pTemplate, ulCount, *object);
         return rv;
     }
     if (attributes.isEmpty()) {
-        rv = printTemplate(pTemplate, ulCount);
+        rv = printTemplate(pTemplate, ulCount, *object);
         if (rv != CKR_OK) logError("<e> getObjectAttributes::printTemplate (%lX", rv);
         return rv;
     }
@@ -454,7 +459,7 @@ CK_RV CSession::getObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
         attributes.elementAt(i)->ulValueLen = static_cast<CK_ULONG>(-1);
     }
     logError("<e> getObjectAttributes::(CKR_ATTRIBUTE_TYPE_INVALID)");
-    printTemplate(pTemplate, ulCount);
+    printTemplate(pTemplate, ulCount, *object);
     return CKR_ATTRIBUTE_TYPE_INVALID;
 }
 
@@ -462,11 +467,6 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
                                     CK_ULONG ulCount) {
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
-    rv = printTemplate(pTemplate, ulCount);
-    if (rv != CKR_OK) {
-        logError("printTemplate %lx", rv);
-        return rv;
-    }
     CObjectTable& table = m_pSessionData->m_objectTable;
     std::unique_ptr<CTokenTransaction> transaction;
     if (mayBeTokenObject(hObject)) {
@@ -477,8 +477,15 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
     }
     C11Object* object = findObject(table, hObject);
     if (!object) {
+        printTemplate(pTemplate, ulCount, TemplateUse::Search);
         logError("Object %lx not found", hObject);
         return CKR_OBJECT_HANDLE_INVALID;
+    }
+    // Logged as values of this object: a private one's values stay out.
+    rv = printTemplate(pTemplate, ulCount, *object);
+    if (rv != CKR_OK) {
+        logError("printTemplate %lx", rv);
+        return rv;
     }
     if (object->isPrivate() && m_pSessionData->m_ulUserType == kNoUserType) {
         logError("<e> Not Loggedin CKR_USER_NOT_LOGGED_IN");

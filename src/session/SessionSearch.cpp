@@ -14,7 +14,7 @@ CK_RV CSession::findInit(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
     try {
-        rv = printTemplate(pTemplate, ulCount);
+        rv = printTemplate(pTemplate, ulCount, TemplateUse::Search);
         if (rv != CKR_OK) return rv;
         m_pFindResults.reset();
         rv = loadObjects();

@@ -45,6 +45,8 @@ CK_RV CSession::wrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hWrappingKey,
         logMessage("CKR_KEY_HANDLE_INVALID : %lx", hKey);
         return CKR_KEY_HANDLE_INVALID;
     }
+    rv = refusePrivateWhileLoggedOut(hKey);
+    if (rv != CKR_OK) return rv;
     C11SecretKey* secretKey = dynamic_cast<C11SecretKey*>(key);
     if (key->getClass() != CKO_SECRET_KEY || !secretKey) {
         logMessage("CKR_WRAPPED_KEY_INVALID: %lx", hKey);
@@ -128,7 +130,7 @@ CK_RV CSession::unWrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hUnwrapping
     std::vector<CK_ATTRIBUTE> attributes(pTemplate, pTemplate + ulCount);
     attributes.push_back({CKA_VALUE, plain.getContent(), plain.getLength()});
     attributes.push_back({CKA_CLASS, &secretKeyClass, sizeof(secretKeyClass)});
-    rv = createObject(attributes.data(), ulCount + 2, phKey);
+    rv = createObject(attributes.data(), static_cast<CK_ULONG>(attributes.size()), phKey);
     wipe(plain);
     if (rv != CKR_OK) {
         logMessage("createObject failed: %lx", rv);

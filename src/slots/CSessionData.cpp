@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CSession.h"
+#include "CardAnswers.h"
 #include "CardLibrary.h"
 #include "Initialize.h"
 #include "Log.h"
@@ -57,7 +58,9 @@ CSessionData* CSessionData::getSessionData(CK_SLOT_ID* slotID, const char* reade
         unsigned long key = *slotID;
         if (s_sessionDataTbl.get(key, data)) {
             logMessage("s_sessionDataTbl Contains slot %d", static_cast<int>(*slotID));
-            if (data->m_bIsTokenPresent) {
+            // Never joins a dead connection: a card swapped unseen, or put
+            // back after a removal, gets a fresh one first.
+            if (data->reconnectForNewSession()) {
                 ++data->m_ulRefCount;
                 data->addSession(session);
                 logMessage("<- getSessionData");
@@ -178,8 +181,101 @@ void CSessionData::addSession(CSession* session) {
 }
 
 void CSessionData::clearLogin() {
+    // Operations under way on a private key end with the login.
+    CSession* key = nullptr;
+    CSession* session = nullptr;
+    for (auto* e = m_sessions.getFirstEntry(); e;) {
+        e = m_sessions.getNextEntry(e, key, session);
+        if (session) session->endPrivateKeyOperation();
+    }
     m_objectTable.removePrivateObjects();
     m_ulUserType = kNoUserType;
+}
+
+void CSessionData::endLogin() {
+    clearLogin();
+    renewConnection();
+}
+
+void CSessionData::renewConnection() {
+    logMessage("renew the card connection of %s", m_szReaderName);
+    // A connection to a card swapped unseen is not renewed onto the new card.
+    if (!connectionAlive()) {
+        logError("<e> the card connection of %s is dead: card handled as removed", m_szReaderName);
+        smartCardRemoved(m_szReaderName);
+        return;
+    }
+    disconnect();
+    uint32_t status = connect();
+    if (status != 0) {
+        logError("<e> ZT_connect Error %x: card handled as removed", status);
+        smartCardRemoved(m_szReaderName);
+        return;
+    }
+    m_objectTable.rebind(m_hConnection);
+}
+
+uint32_t CSessionData::connect() {
+    CardFunctions& zt = card();
+    if (!zt.ZT_connect) return static_cast<uint32_t>(CKR_GENERAL_ERROR);
+    ZT_HANDLE handle = 0;
+    uint32_t status = zt.ZT_connect(m_szReaderName, &handle);
+    if (status != 0) {
+        logError("<e> ZT_connect first attempt Error %x", status);
+        handle = 0;
+        status = zt.ZT_connect(m_szReaderName, &handle);
+    }
+    m_hConnection = status == 0 ? handle : 0;
+    return status;
+}
+
+bool CSessionData::connectionAlive() {
+    if (m_hConnection == 0) return false;
+    // The directory read is the one card call that needs nothing but a live
+    // connection. A dead answer is noted too, but its handle is no slot's
+    // connection by the time the frame settles the notes.
+    CardFunctions& zt = card();
+    if (!zt.ZT_getObjectTbl) return true;
+    OrlByteArray directory;
+    uint32_t status = zt.ZT_getObjectTbl(m_hConnection, directory);
+    return classifyCardAnswer(status) != CardAnswer::ConnectionGone;
+}
+
+bool CSessionData::reconnectForNewSession() {
+    if (m_bIsTokenPresent && connectionAlive()) return true;
+    if (m_bIsTokenPresent) {
+        logError("<e> the card connection of %s is dead", m_szReaderName);
+        smartCardRemoved(m_szReaderName);
+    }
+    if (card().ZT_isInserted(m_szReaderName) != 0) return false;
+    smartCardInserted(m_szReaderName, 0);
+    return m_bIsTokenPresent && m_hConnection != 0;
+}
+
+CSessionData* CSessionData::withConnection(ZT_HANDLE handle) {
+    if (handle == 0) return nullptr;
+    unsigned long slot = 0;
+    CSessionData* data = nullptr;
+    for (auto* e = s_sessionDataTbl.getFirstEntry(); e;) {
+        e = s_sessionDataTbl.getNextEntry(e, slot, data);
+        if (data && data->m_hConnection == handle) return data;
+    }
+    return nullptr;
+}
+
+void CSessionData::connectionGone(ZT_HANDLE handle) {
+    CSessionData* data = withConnection(handle);
+    if (!data) return;
+    logError("<e> the card connection of %s is dead: card handled as removed",
+             data->m_szReaderName);
+    data->smartCardRemoved(data->m_szReaderName);
+}
+
+void CSessionData::verificationMissing(ZT_HANDLE handle, uint32_t role) {
+    CSessionData* data = withConnection(handle);
+    if (!data || data->m_ulUserType != role) return;
+    logError("<e> the card ended the verification of user type %x: logged out", role);
+    data->clearLogin();
 }
 
 bool CSessionData::isMyReader(const char* reader) const {
@@ -213,6 +309,7 @@ void CSessionData::smartCardRemoved(const char* reader) {
     logMessage("SmartCard removed %s", reader);
     m_tokenStore.forget();
     m_bIsTokenPresent = 0;
+    m_ulUserType = kNoUserType;
     // Taken out first: a session's reaction must not disturb the walk.
     std::vector<CSession*> sessions;
     CSession* key = nullptr;
@@ -228,6 +325,11 @@ void CSessionData::smartCardRemoved(const char* reader) {
 void CSessionData::smartCardInserted(const char* reader, unsigned long) {
     if (!isMyReader(reader)) return;
     logMessage("SmartCard inserted %s", reader);
+    if (m_bIsTokenPresent && m_hConnection != 0) {
+        // A new session reconnected this state already.
+        logMessage("m_bIsTokenPresent = true");
+        return;
+    }
     m_bIsTokenPresent = 1;
     m_ulUserType = kNoUserType;
     try {

@@ -38,7 +38,22 @@ public:
 
     void addSession(CSession* session);
     // The token-wide part of logout: private objects go, nobody is logged in.
+    // The card's own verification is not touched (see endLogin).
     void clearLogin();
+    // Logout as the card sees it too: clearLogin, then a fresh connection, so
+    // no PIN stays verified (the card library has no logout). A card that
+    // cannot be reached any more is handled as removed.
+    void endLogin();
+    // Ends whatever the card verified on this connection without a login
+    // (C_SetPIN while nobody is logged in): a fresh connection.
+    void renewConnection();
+
+    // Card answers noted by the frame (CardAnswers.h), under the global lock.
+    // The slot whose connection is `handle` handles its card as removed.
+    static void connectionGone(ZT_HANDLE handle);
+    // The card says the PIN of `role` is not verified on `handle`: a login of
+    // that role ends.
+    static void verificationMissing(ZT_HANDLE handle, uint32_t role);
 
     // Reader events. Run under the global lock (the monitor's callback lock).
     void noReadersAvailable() override;
@@ -63,8 +78,16 @@ private:
     // Slot ID -> the slot's state; at most one per slot.
     static OrlHashtable<unsigned long, CSessionData*>& s_sessionDataTbl;
 
+    static CSessionData* withConnection(ZT_HANDLE handle);
     bool isMyReader(const char* reader) const;
     void disconnect();
+    // A new connection to the card in the reader (one retry); 0 or the status.
+    uint32_t connect();
+    // Whether the connection still reaches the card it was made to.
+    bool connectionAlive();
+    // A stale state (card removed) whose reader has a card again, or a state
+    // whose connection died unseen: connected afresh. False: no usable card.
+    bool reconnectForNewSession();
 };
 
 #endif

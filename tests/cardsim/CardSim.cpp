@@ -113,6 +113,27 @@ bool intercepted(CardSimCall call, uint32_t* status) {
     return scripted(entry, status);
 }
 
+// ---- Verification tied to the connection (cardsim_tieVerificationToConnection)
+
+bool s_tiedVerification = false;
+
+bool isPrivateClass(uint32_t accessClass) {
+    return accessClass == kAccessPrivateData || accessClass == kAccessSecretKey;
+}
+
+// True when the card refuses: tied verification is on and the connection has
+// not verified the PIN of `who` (1 user, 0 SO).
+bool refusesUnverified(const Connection* c, uint32_t who) {
+    return s_tiedVerification && (!c || c->verified != who);
+}
+
+// A failed PIN try ends what the connection had verified.
+void failedTry(Connection* c) {
+    if (s_tiedVerification && c) c->verified = 0xFFFFFFFFu;
+}
+
+// ----
+
 ZT_STATUS simConnect(const char* reader, ZT_HANDLE* handle) {
     std::lock_guard<std::recursive_mutex> lock(s_mutex);
     CardSimCall call;
@@ -158,8 +179,12 @@ ZT_STATUS simVerifyPin(ZT_HANDLE handle, uint32_t userType, const char* pin) {
     if (!pin) return kSimBadArguments;
     uint32_t who = pinSlot(userType);
     int& tries = card->tries[who];
-    if (tries <= 0) return kStatusPinBlocked;
+    if (tries <= 0) {
+        failedTry(c);
+        return kStatusPinBlocked;
+    }
     if (card->pins[who] != pin) {
+        failedTry(c);
         --tries;
         return 0x63C0u | static_cast<uint32_t>(tries);
     }
@@ -183,6 +208,7 @@ ZT_STATUS simChangePin(ZT_HANDLE handle, uint32_t userType, const char* pin) {
     if (!pin) return kSimBadArguments;
     uint32_t who = pinSlot(userType);
     if (card->tries[who] <= 0) return kStatusPinBlocked;
+    if (refusesUnverified(c, who)) return kStatusNotVerified;
     card->pins[who] = pin;
     return 0;
 }
@@ -216,11 +242,15 @@ ZT_STATUS simWriteObj(ZT_HANDLE handle, const char* path, uint32_t accessClass,
     call.bytes = bytesOf(data);
     uint32_t status = 0;
     if (intercepted(std::move(call), &status)) return status;
-    Card* card = cardOf(handle);
+    Connection* c = nullptr;
+    Card* card = cardOf(handle, &c);
     if (!card) return kSimBadHandle;
     if (!path) return kSimBadArguments;
     auto it = card->values.find(path);
     if (it == card->values.end()) return kSimNotFound;
+    if ((isPrivateClass(accessClass) || isPrivateClass(it->second.accessClass)) &&
+        refusesUnverified(c, 1))
+        return kStatusNotVerified;
     it->second.bytes = bytesOf(data);
     it->second.accessClass = accessClass;
     it->second.written = true;
@@ -236,11 +266,15 @@ ZT_STATUS simReadObj(ZT_HANDLE handle, const char* path, uint32_t accessClass, O
     call.number = accessClass;
     uint32_t status = 0;
     if (intercepted(std::move(call), &status)) return status;
-    Card* card = cardOf(handle);
+    Connection* c = nullptr;
+    Card* card = cardOf(handle, &c);
     if (!card) return kSimBadHandle;
     if (!path) return kSimBadArguments;
     auto it = card->values.find(path);
     if (it == card->values.end()) return kSimNotFound;
+    if ((isPrivateClass(accessClass) || isPrivateClass(it->second.accessClass)) &&
+        refusesUnverified(c, 1))
+        return kStatusNotVerified;
     if (!it->second.written) return kSimEmptyObject;
     out.append(it->second.bytes.data(), static_cast<unsigned>(it->second.bytes.size()));
     return 0;
@@ -256,9 +290,11 @@ ZT_STATUS simAddObj(ZT_HANDLE handle, OrlByteArray& data, uint32_t accessClass, 
     call.text = path ? path : "";
     uint32_t status = 0;
     if (intercepted(std::move(call), &status)) return status;
-    Card* card = cardOf(handle);
+    Connection* c = nullptr;
+    Card* card = cardOf(handle, &c);
     if (!card) return kSimBadHandle;
     if (!path) return kSimBadArguments;
+    if (isPrivateClass(accessClass) && refusesUnverified(c, 1)) return kStatusNotVerified;
     if (data.getLength() == 0) {
         std::string name = "obj" + std::to_string(card->nextPath++);
         card->values[name] = StoredValue{{}, accessClass, false};
@@ -280,9 +316,14 @@ ZT_STATUS simDeleteObj(ZT_HANDLE handle, const char* path) {
     call.text = path ? path : "";
     uint32_t status = 0;
     if (intercepted(std::move(call), &status)) return status;
-    Card* card = cardOf(handle);
+    Connection* c = nullptr;
+    Card* card = cardOf(handle, &c);
     if (!card) return kSimBadHandle;
     if (!path) return kSimBadArguments;
+    auto value = card->values.find(path);
+    bool needsUser = card->keys.count(path) != 0 ||
+                     (value != card->values.end() && isPrivateClass(value->second.accessClass));
+    if (needsUser && refusesUnverified(c, 1)) return kStatusNotVerified;
     size_t n = card->values.erase(path) + card->keys.erase(path);
     return n ? 0 : kSimNotFound;
 }
@@ -327,11 +368,13 @@ ZT_STATUS simApplyPrivateKey(ZT_HANDLE handle, const char* path, unsigned char m
     call.bytes = bytesOf(in);
     uint32_t status = 0;
     if (intercepted(std::move(call), &status)) return status;
-    Card* card = cardOf(handle);
+    Connection* c = nullptr;
+    Card* card = cardOf(handle, &c);
     if (!card) return kSimBadHandle;
     if (!path) return kSimBadArguments;
     auto it = card->keys.find(path);
     if (it == card->keys.end()) return kSimNotFound;
+    if (refusesUnverified(c, 1)) return kStatusNotVerified;
     const CryptoPP::InvertibleRSAFunction& key = *it->second;
     size_t k = key.GetModulus().ByteCount();
     CryptoPP::Integer x = integerOf(in);
@@ -519,6 +562,7 @@ extern "C" CARDSIM_API ZT_STATUS GetFunctionList(CardFunctions* table) {
 
 void cardsim_reset() {
     std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    s_tiedVerification = false;
     s_readers.clear();
     s_connections.clear();
     s_scripts.clear();
@@ -689,4 +733,16 @@ size_t cardsim_connectionCount() {
 void cardsim_setKeyPathPrefix(const std::string& reader, const std::string& prefix) {
     std::lock_guard<std::recursive_mutex> lock(s_mutex);
     if (Reader* r = findReader(reader)) r->card.keyPathPrefix = prefix;
+}
+
+void cardsim_tieVerificationToConnection(bool on) {
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    s_tiedVerification = on;
+}
+
+size_t cardsim_verifiedConnectionCount() {
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
+    size_t n = 0;
+    for (const auto& c : s_connections) n += c.second.verified != 0xFFFFFFFFu;
+    return n;
 }

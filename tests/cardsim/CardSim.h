@@ -57,9 +57,9 @@ struct CardSimCall {
 };
 
 // Statuses the simulated card answers by itself.
-constexpr uint32_t kSimNoCard = 0x6A82;     // connect to an empty reader / unknown reader
-constexpr uint32_t kSimBadHandle = 0x6A81;  // stale or unknown connection
-constexpr uint32_t kSimNotFound = 0x6A88;   // unknown path
+constexpr uint32_t kSimNoCard = kStatusNoCard;  // connect to an empty reader / unknown reader
+constexpr uint32_t kSimBadHandle = kStatusUnknownConnection;  // stale or unknown connection
+constexpr uint32_t kSimNotFound = 0x6A88;                     // unknown path
 // The card library's own "allocated, never written" and "no directory yet",
 // exactly as the provider recognises them.
 constexpr uint32_t kSimEmptyObject = kStatusEmptyObject;
@@ -114,6 +114,15 @@ CARDSIM_API bool cardsim_publicKey(const std::string& reader, const std::string&
 CARDSIM_API void cardsim_setKeyPathPrefix(const std::string& reader, const std::string& prefix);
 // Number of open connections.
 CARDSIM_API size_t cardsim_connectionCount();
+
+// Verification tied to the connection, as a real card does it (off by default):
+// a wrong or refused PIN try ends the connection's verification; private-key
+// operations, values of access class 1 and 3 and deleting key pairs need the
+// user PIN verified on the connection, ZT_changePIN the PIN it changes; else
+// the card answers 0x6982. Card removal ends every verification.
+CARDSIM_API void cardsim_tieVerificationToConnection(bool on);
+// Connections on which a PIN is verified now.
+CARDSIM_API size_t cardsim_verifiedConnectionCount();
 }
 
 #endif

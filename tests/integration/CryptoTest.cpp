@@ -41,6 +41,7 @@ protected:
         ProviderFixture::SetUp();
         startWithCard();
         session = openSession();
+        login(session);  // the private keys are private objects
     }
 
     CK_OBJECT_HANDLE secretKey(CK_KEY_TYPE type, const Bytes& value) {
@@ -372,7 +373,7 @@ TEST_F(CryptoKeys, KeyClassErrorsAndOneOperationAtATime) {
 TEST_F(CryptoKeys, CardRefusalIsADeviceError) {
     CK_OBJECT_HANDLE priv = privateKey(rsaKey(1024));
     Bytes sig;
-    cardsim_script(kZtApplyPrivateKey, 0x6982);
+    cardsim_script(kZtApplyPrivateKey, 0x6F00);
     EXPECT_RV(CKR_DEVICE_ERROR, sign(CKM_SHA1_RSA_PKCS, priv, bytesOf("abc"), sig));
     cardsim_scriptThrow(kZtApplyPrivateKey);
     EXPECT_RV(CKR_GENERAL_ERROR, sign(CKM_SHA1_RSA_PKCS, priv, bytesOf("abc"), sig));

@@ -52,20 +52,24 @@ TEST_F(Login, CardStatusesTranslatePerCall) {
         {0x6983, CKR_PIN_LOCKED, CKR_PIN_LOCKED, CKR_PIN_LOCKED},
         {0x6F00, CKR_DEVICE_ERROR, CKR_DEVICE_ERROR, CKR_DEVICE_ERROR},
     };
-    login(m_rw, CKU_SO);  // C_InitPIN needs somebody logged in
     for (const Row& row : rows) {
         SCOPED_TRACE(rvName(row.status));
+        login(m_rw, CKU_SO);  // C_InitPIN needs somebody logged in
         cardsim_script(kZtVerifyPin, row.status, 1);
         EXPECT_RV(row.login, logIn(m_rw, CKU_SO, kSoPin));
+        // A failed try ends the card's verification, and the login with it.
+        EXPECT_EQ(state(m_rw), CKS_RW_PUBLIC_SESSION);
+        login(m_rw, CKU_SO);
         cardsim_script(kZtInitPin, row.status, 1);
         EXPECT_RV(row.init, initPin(m_rw, "5555"));
+        EXPECT_EQ(state(m_rw), CKS_RW_SO_FUNCTIONS);  // no PIN was tried
         // C_SetPIN tells the application only that it failed; the log keeps why.
         cardsim_script(kZtVerifyPin, row.status, 1);
         EXPECT_RV(CKR_FUNCTION_FAILED, setPin(m_rw, kSoPin, "22222222"));
         char inside[16];
         std::snprintf(inside, sizeof(inside), "%lx", row.setPinInside);
         EXPECT_EQ(lastSetPinError(), inside);
-        EXPECT_EQ(state(m_rw), CKS_RW_SO_FUNCTIONS);  // failures change no login
+        EXPECT_EQ(state(m_rw), CKS_RW_PUBLIC_SESSION);
     }
     EXPECT_EQ(cardsim_callCount(kZtChangePin), 0u);
 }
@@ -106,7 +110,9 @@ TEST_F(Login, WrongOldPinFailsAndChangesNothing) {
     EXPECT_RV(CKR_FUNCTION_FAILED, setPin(m_rw, "9999", "4321"));
     EXPECT_EQ(cardsim_callCount(kZtChangePin), 0u);
     EXPECT_EQ(cardsim_pinTriesLeft(kReader, CKU_USER), 2);
-    EXPECT_RV(CKR_OK, p11->C_Logout(m_rw));
+    // The wrong try ended the card's verification and so the login.
+    EXPECT_EQ(state(m_rw), CKS_RW_PUBLIC_SESSION);
+    EXPECT_RV(CKR_USER_NOT_LOGGED_IN, p11->C_Logout(m_rw));
     EXPECT_RV(CKR_OK, logIn(m_rw, CKU_USER, kUserPin));
 }
 
@@ -147,7 +153,8 @@ TEST_F(Login, AnotherUserTypeIsRefusedTheSameIsVerifiedAgain) {
     EXPECT_RV(CKR_OK, logIn(m_rw, CKU_SO, kSoPin));
     EXPECT_EQ(cardsim_callCount(kZtVerifyPin), 2u);
     EXPECT_RV(CKR_PIN_INCORRECT, logIn(m_rw, CKU_SO, "00000000"));
-    EXPECT_EQ(state(m_rw), CKS_RW_SO_FUNCTIONS);  // a failed re-login keeps the login
+    // The wrong try ended the card's verification, and so the login.
+    EXPECT_EQ(state(m_rw), CKS_RW_PUBLIC_SESSION);
 }
 
 TEST_F(Login, PinArgumentsAndUserTypes) {
@@ -198,7 +205,7 @@ TEST_F(Login, LastCloseEndsTheLogin) {
     EXPECT_EQ(state(fresh), CKS_RW_PUBLIC_SESSION);
 }
 
-TEST_F(Login, InitPinNeedsALoginAndAcceptsAnyLength) {
+TEST_F(Login, InitPinNeedsALoginAndALengthLoginAccepts) {
     EXPECT_RV(CKR_USER_NOT_LOGGED_IN, initPin(m_rw, "5555"));
     EXPECT_EQ(cardsim_callCount(kZtInitPin), 0u);
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_InitPIN(m_rw, nullptr, 4));
@@ -206,16 +213,20 @@ TEST_F(Login, InitPinNeedsALoginAndAcceptsAnyLength) {
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_InitPIN(0, pinBytes("5555"), 4));
 
     // Any logged-in type is passed on; this card lets only the SO set the PIN
-    // and answers 0x6982 to the user.
+    // and answers 0x6982 to the user: the SO is not logged in.
     login(m_rw, CKU_USER);
-    EXPECT_RV(CKR_DEVICE_ERROR, initPin(m_rw, "5555"));
+    EXPECT_RV(CKR_USER_NOT_LOGGED_IN, initPin(m_rw, "5555"));
     EXPECT_EQ(cardsim_callCount(kZtInitPin), 1u);
+    EXPECT_EQ(state(m_rw), CKS_RW_USER_FUNCTIONS);  // the user's login stays
     EXPECT_RV(CKR_OK, p11->C_Logout(m_rw));
 
     login(m_ro, CKU_SO);  // a read-only session will do
-    std::string longPin(40, '7');
-    EXPECT_RV(CKR_OK, initPin(m_ro, longPin));
-    EXPECT_EQ(cardsim_calls(kZtInitPin).back().text, longPin);
+    // Only PINs C_Login accepts: the token's ulMinPinLen 4 to ulMaxPinLen 8.
+    EXPECT_RV(CKR_PIN_LEN_RANGE, initPin(m_ro, std::string(9, '7')));
+    EXPECT_RV(CKR_PIN_LEN_RANGE, initPin(m_ro, "777"));
+    EXPECT_EQ(cardsim_callCount(kZtInitPin), 1u);
+    EXPECT_RV(CKR_OK, initPin(m_ro, "77777777"));
+    EXPECT_EQ(cardsim_calls(kZtInitPin).back().text, "77777777");
     EXPECT_RV(CKR_OK, initPin(m_ro, "2468"));
     EXPECT_RV(CKR_OK, p11->C_Logout(m_ro));
     EXPECT_RV(CKR_OK, logIn(m_rw, CKU_USER, "2468"));

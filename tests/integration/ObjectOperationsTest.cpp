@@ -278,11 +278,13 @@ TEST_F(ObjectOps, GetAttributeValueAnswers) {
 }
 
 TEST_F(ObjectOps, PrivateObjectNeedsLoginAndGoesWithLogout) {
+    Tmpl early = dataTemplate(false, "p", "v", true);
+    CK_OBJECT_HANDLE refused = 0;
+    EXPECT_RV(CKR_USER_NOT_LOGGED_IN,
+              p11->C_CreateObject(m_rw, early.get(), early.count(), &refused));
+    login(m_rw);
     CK_OBJECT_HANDLE before = mustCreate(dataTemplate(false, "p", "v", true));
     CK_RV rv = CKR_OK;
-    attribute(before, CKA_LABEL, &rv);
-    EXPECT_RV(CKR_USER_NOT_LOGGED_IN, rv);
-    login(m_rw);
     EXPECT_EQ(str(attribute(before, CKA_LABEL)), "p");
     ASSERT_RV(CKR_OK, p11->C_Logout(m_rw));
     attribute(before, CKA_LABEL, &rv);
@@ -329,8 +331,16 @@ TEST_F(ObjectOps, DestroyFailuresAnswerGeneralError) {
 }
 
 TEST_F(ObjectOps, PrivateTokenObjectNotDestroyedWithoutLogin) {
-    // Creation needs no login, so the object is in the table with nobody logged in.
+    login(m_rw);
     CK_OBJECT_HANDLE h = mustCreate(dataTemplate(true, "secret", "v", true));
+    ASSERT_RV(CKR_OK, p11->C_Logout(m_rw));
+    // A search reads the directory again: the object is back in the table.
+    Tmpl all;
+    CK_ULONG found = 0;
+    CK_OBJECT_HANDLE seen = 0;
+    ASSERT_RV(CKR_OK, p11->C_FindObjectsInit(m_rw, all.get(), 0));
+    ASSERT_RV(CKR_OK, p11->C_FindObjects(m_rw, &seen, 1, &found));
+    ASSERT_RV(CKR_OK, p11->C_FindObjectsFinal(m_rw));
     size_t puts = cardsim_callCount(kZtPutObjectTbl);
     EXPECT_RV(CKR_GENERAL_ERROR, p11->C_DestroyObject(m_rw, h));
     EXPECT_EQ(cardsim_callCount(kZtDeleteObj), 0u);

@@ -92,7 +92,10 @@ TEST_F(Search, PrivateKeysOnlyAfterLogin) {
 TEST_F(Search, OtherSessionsObjectsAndEmptyTemplate) {
     CK_OBJECT_HANDLE fromA = create(dataTemplate(false, "a", "v"), m_a);
     CK_OBJECT_HANDLE token = create(dataTemplate(true, "t", "v"), m_b);
-    create(dataTemplate(false, "hidden", "v", true), m_a);
+    // A private token object, back in the table at the next directory read.
+    login(m_a);
+    create(dataTemplate(true, "hidden", "v", true), m_a);
+    ASSERT_RV(CKR_OK, p11->C_Logout(m_a));
     EXPECT_EQ(findAll(m_b, byLabel("a")), std::vector<CK_OBJECT_HANDLE>{fromA});
     std::vector<CK_OBJECT_HANDLE> all = findAll(m_b, Tmpl());
     std::sort(all.begin(), all.end());

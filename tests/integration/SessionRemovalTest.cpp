@@ -124,8 +124,12 @@ TEST_F(CardRemoval, NoThreadWhenTheApplicationForbidsThem) {
     CK_SLOT_ID slot = 0;
     EXPECT_RV(CKR_OK, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
     EXPECT_EQ(slot, m_slot);
-    EXPECT_RV(CKR_DEVICE_ERROR,
+    // The dead connection is handled as the monitor handles a removal.
+    EXPECT_RV(CKR_DEVICE_REMOVED,
               p11->C_Login(session, CKU_USER, pinBytes(kUserPin), std::strlen(kUserPin)));
+    EXPECT_EQ(cardsim_callCount(kZtDisconnect), 1u);
+    CK_SESSION_INFO info;
+    EXPECT_RV(CKR_SESSION_CLOSED, p11->C_GetSessionInfo(session, &info));
 }
 
 // Application locking functions that stall the monitor thread inside its

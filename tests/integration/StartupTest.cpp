@@ -1,5 +1,6 @@
 // Loading the provider: where the configuration comes from, the log level,
 // the log file, and the start-up failures that leave the module unusable.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <dlfcn.h>
@@ -164,3 +165,166 @@ TEST_F(Startup, OverLongLogLinesAreCutNotOverflowed) {
 }
 
 }  // namespace
+
+// A ravenell.conf planted in the current directory: read only when it belongs
+// to the user (or root) and nobody else may write it.
+class PlantedConfiguration : public Startup {
+protected:
+    void SetUp() override {
+        Startup::SetUp();
+        setenv("QUILLON_REGISTRY", scratch("missing.conf").c_str(), 1);
+        m_planted = scratch("planted");
+        ASSERT_EQ(mkdir(m_planted.c_str(), 0755), 0);
+        m_marker = scratch("planted-library-ran");
+        setenv("QUILLON_TEST_MARKER", m_marker.c_str(), 1);
+        m_file = m_planted + "/ravenell.conf";
+        writeFile(m_file, std::string("zt=") + PLANTED_LIBRARY + "\n");
+    }
+    void TearDown() override {
+        unsetenv("QUILLON_TEST_MARKER");
+        Startup::TearDown();
+    }
+    // Loads with the planted folder as the current directory; standard error
+    // is kept in m_err.
+    void loadThere() {
+        testing::internal::CaptureStderr();
+        loadIn(m_planted);
+        m_err = testing::internal::GetCapturedStderr();
+    }
+    bool libraryRan() const { return access(m_marker.c_str(), F_OK) == 0; }
+
+    std::string m_planted, m_marker, m_file, m_err;
+};
+
+TEST_F(PlantedConfiguration, ForeignOwnerIsIgnoredAndTheLibraryNeverLoads) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving the file another owner needs root";
+    ASSERT_EQ(chown(m_file.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(m_file.c_str(), 0644), 0);
+    loadThere();
+    EXPECT_FALSE(libraryRan());
+    EXPECT_EQ(p11, nullptr);
+    EXPECT_NE(m_err.find("Quillon: configuration \"" + m_file + "\" ignored: owned by uid 65534"),
+              std::string::npos)
+        << m_err;
+    // With nothing read there is no "zt": the usual failure follows.
+    EXPECT_NE(m_err.find("Brisel: "), std::string::npos) << m_err;
+}
+
+TEST_F(PlantedConfiguration, GroupOrOtherWritableIsIgnored) {
+    for (mode_t mode : {0664, 0646, 0666}) {
+        ASSERT_EQ(chmod(m_file.c_str(), mode), 0);
+        loadThere();
+        EXPECT_FALSE(libraryRan()) << std::oct << mode;
+        EXPECT_EQ(p11, nullptr);
+        EXPECT_NE(m_err.find("\"" + m_file + "\" ignored: writable by"), std::string::npos)
+            << m_err;
+        unloadProvider();
+    }
+}
+
+TEST_F(PlantedConfiguration, OwnedByTheUserAndPrivateItIsUsed) {
+    ASSERT_EQ(chmod(m_file.c_str(), 0644), 0);
+    loadThere();
+    EXPECT_TRUE(libraryRan()) << m_err;
+    EXPECT_EQ(m_err.find("ignored"), std::string::npos) << m_err;
+    // The planted table is empty: refused, never called.
+    EXPECT_EQ(p11, nullptr);
+    EXPECT_NE(m_err.find("(from file \"" + m_file + "\")"), std::string::npos) << m_err;
+}
+
+TEST_F(Startup, NullRequiredEntryIsRefusedAndNeverCalled) {
+    cardsim_addReader(kReader, true);
+    cardsim_setNullEntries((1u << kZtOpen) | (1u << kZtGetSlotList));
+    std::string err = loadCapturingStderr();
+    EXPECT_EQ(p11, nullptr);
+    EXPECT_NE(err.find("Errore: Impossibile trovare la dll ZT"), std::string::npos) << err;
+    EXPECT_NE(err.find("leaves required entries of its function table null: ZT_getSlotList, "
+                       "ZT_open"),
+              std::string::npos)
+        << err;
+    auto init = reinterpret_cast<CK_C_Initialize>(dlsym(m_library, "C_Initialize"));
+    ASSERT_NE(init, nullptr);
+    EXPECT_RV(CKR_GENERAL_ERROR, init(nullptr));
+    auto slots = reinterpret_cast<CK_C_GetSlotList>(dlsym(m_library, "C_GetSlotList"));
+    ASSERT_NE(slots, nullptr);
+    CK_ULONG count = 0;
+    EXPECT_NE(slots(CK_FALSE, nullptr, &count), static_cast<CK_RV>(CKR_OK));
+    unloadProvider();
+    EXPECT_EQ(cardsim_callCount(-1), 0u);
+    EXPECT_NE(logText().find("required entries are NULL: ZT_getSlotList, ZT_open"),
+              std::string::npos);
+
+    // The optional entries may be null: the library starts.
+    cardsim_setNullEntries((1u << kZtAddObj) | (1u << kZtGenKeyPair));
+    loadProvider();
+    ASSERT_NE(p11, nullptr);
+    EXPECT_RV(CKR_OK, p11->C_Initialize(nullptr));
+}
+
+TEST_F(Startup, FailureLineNamesTheLibraryTheSourceAndTheSystemError) {
+    std::string missing = scratch("no-such-library.so");
+    writeConfig({"zt=" + missing});
+    std::string err = loadCapturingStderr();
+    std::string box = "Errore: Impossibile trovare la dll ZT\n";
+    ASSERT_EQ(err.find(box), 0u) << err;
+    std::string line = err.substr(box.size());
+    EXPECT_EQ(line.find("Quillon: start-up failed: cannot load the card-access library \"" +
+                        missing + "\" (from file \"" + m_configPath + "\"): "),
+              0u)
+        << line;
+    EXPECT_NE(line.find("No such file or directory"), std::string::npos) << line;
+    unloadProvider();
+
+    writeConfig({std::string("zt=") + CARDLIB_WITHOUT_FUNCTIONS});
+    err = loadCapturingStderr();
+    EXPECT_NE(err.find(std::string("Quillon: start-up failed: the card-access library \"") +
+                       CARDLIB_WITHOUT_FUNCTIONS + "\" (from file \"" + m_configPath +
+                       "\") has no export \"GetFunctionList\": "),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("undefined symbol: GetFunctionList"), std::string::npos) << err;
+    unloadProvider();
+
+    // No configuration anywhere: the line says which sources were tried.
+    setenv("QUILLON_REGISTRY", scratch("missing.conf").c_str(), 1);
+    std::string empty = scratch("empty");
+    ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
+    testing::internal::CaptureStderr();
+    loadIn(empty);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Quillon: start-up failed: no card-access library: no \"zt\" entry in "
+                       "the configuration; configuration read: none (file \"" +
+                       scratch("missing.conf") + "\" cannot be read; \"" + empty +
+                       "/ravenell.conf\": No such file or directory)"),
+              std::string::npos)
+        << err;
+}
+
+TEST_F(Startup, LogFileIsCreatedPrivateAndItsFolderLeftAlone) {
+    std::string folder = scratch("logs");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    mode_t old = umask(022);
+    writeConfig({"ckilogfile=" + folder + "/quilltok.log"});
+    loadProvider();
+    umask(old);
+    ASSERT_NE(p11, nullptr);
+    struct stat st;
+    ASSERT_EQ(stat((folder + "/quilltok.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+TEST_F(Startup, AnyNonZeroLogLevelOfAnySizeOrSignGivesTheLog) {
+    for (std::string level :
+         {"4294967296", "-1", "+7", "99999999999999999999999", "12abc", "-0", "000", "+", "-x"}) {
+        std::remove(scratch("quilltok.log").c_str());
+        writeConfig({"loglevel=" + level});
+        loadProvider();
+        ASSERT_NE(p11, nullptr) << level;
+        unloadProvider();
+        bool zero = level == "-0" || level == "000" || level == "+" || level == "-x";
+        EXPECT_EQ(logText().find("START LIBRARY") != std::string::npos, !zero) << level;
+    }
+}

@@ -233,39 +233,55 @@ void work(TokenProcesses& t, CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE s, int wor
 // an object and exits; A then creates one. A's object used to take B's number
 // and A's write dropped B's record, orphaning B's value.
 TEST_F(TokenProcesses, TwoProcessesNeverLoseEachOthersObjects) {
-    start();
-    CK_SESSION_HANDLE s = openSession();
-    Tmpl all;
-    EXPECT_TRUE(find(s, all).empty());  // the directory is read now
-
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // A child of a process using the provider initialises it anew.
-        p11->C_Finalize(nullptr);
+    // A holds its session throughout; B runs while A waits. (No process here
+    // forks with the provider loaded: its reader monitor thread would not
+    // come along.)
+    int toA[2], fromA[2];
+    ASSERT_EQ(pipe(toA), 0);
+    ASSERT_EQ(pipe(fromA), 0);
+    pid_t a = fork();
+    ASSERT_GE(a, 0);
+    if (a == 0) {
+        close(toA[1]);
+        close(fromA[0]);
+        CK_SESSION_HANDLE s = startChild();
+        if (!find(s, Tmpl()).empty()) _exit(20);  // the directory is read now
+        char go = 0;
+        if (write(fromA[1], &go, 1) != 1 || read(toA[0], &go, 1) != 1) _exit(21);
+        // The long-lived session sees B's object without reopening anything.
+        Tmpl fromB;
+        fromB.text(CKA_LABEL, "from B");
+        std::vector<CK_OBJECT_HANDLE> b = find(s, fromB);
+        if (b.size() != 1) _exit(22);
+        CK_OBJECT_HANDLE h = 0;
+        Tmpl t = dataTemplate(true, "from A", "a");
+        if (p11->C_CreateObject(s, t.get(), t.count(), &h) != CKR_OK) _exit(23);
+        if (h == b[0]) _exit(24);
+        _exit(p11->C_Finalize(nullptr) == CKR_OK ? 0 : 25);
+    }
+    close(toA[0]);
+    close(fromA[1]);
+    char ready = 0;
+    ASSERT_EQ(read(fromA[0], &ready, 1), 1);
+    pid_t b = fork();
+    ASSERT_GE(b, 0);
+    if (b == 0) {
         CK_SESSION_HANDLE c = startChild();
         Tmpl t = dataTemplate(true, "from B", "b");
         CK_OBJECT_HANDLE h = 0;
         _exit(p11->C_CreateObject(c, t.get(), t.count(), &h) == CKR_OK ? 0 : 1);
     }
     int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_EQ(b, waitpid(b, &status, 0));
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(write(toA[1], &ready, 1), 1);
+    ASSERT_EQ(a, waitpid(a, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "20: first search, 22: B's object unseen, 24: same handle";
 
-    // The long-lived session sees B's object without reopening anything.
-    Tmpl fromB;
-    fromB.text(CKA_LABEL, "from B");
-    std::vector<CK_OBJECT_HANDLE> b = find(s, fromB);
-    ASSERT_EQ(b.size(), 1u);
-    CK_OBJECT_HANDLE a = 0;
-    Tmpl t = dataTemplate(true, "from A", "a");
-    ASSERT_RV(CKR_OK, p11->C_CreateObject(s, t.get(), t.count(), &a));
-    EXPECT_NE(a, b[0]);
-    ASSERT_RV(CKR_OK, p11->C_Finalize(nullptr));
-
-    ASSERT_RV(CKR_OK, p11->C_Initialize(nullptr));
-    s = openSession();
+    start();
+    CK_SESSION_HANDLE s = openSession();
     std::multiset<Expected> seen = everything(s);
     std::multiset<Expected> want = {Expected("from A", CKO_DATA, "a"),
                                     Expected("from B", CKO_DATA, "b")};

@@ -29,6 +29,34 @@ ZT_STATUS testIsInserted(const char*) {
     return 1;
 }  // no card
 
+// The provider refuses a table with holes in its required entries: the card
+// operations are there, and find no card.
+constexpr ZT_STATUS kNoCard = 0x6A82;
+ZT_STATUS noCard(ZT_HANDLE) {
+    return kNoCard;
+}
+ZT_STATUS noCardPin(ZT_HANDLE, uint32_t, const char*) {
+    return kNoCard;
+}
+ZT_STATUS noCardInitPin(ZT_HANDLE, const char*) {
+    return kNoCard;
+}
+ZT_STATUS noCardRead(ZT_HANDLE, const char*, uint32_t, OrlByteArray&) {
+    return kNoCard;
+}
+ZT_STATUS noCardTable(ZT_HANDLE, OrlByteArray&) {
+    return kNoCard;
+}
+ZT_STATUS noCardApply(ZT_HANDLE, const char*, unsigned char, OrlByteArray&, OrlByteArray&) {
+    return kNoCard;
+}
+ZT_STATUS noCardInfo(const char*, char*, char*, char*, char*) {
+    return kNoCard;
+}
+ZT_STATUS noCardPublicKey(ZT_HANDLE, const char*, OrlByteArray&) {
+    return kNoCard;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) ZT_STATUS GetFunctionList(CardFunctions* table) {
@@ -37,6 +65,16 @@ extern "C" __declspec(dllexport) ZT_STATUS GetFunctionList(CardFunctions* table)
     table->ZT_close = testClose;
     table->ZT_getSlotList = testSlotList;
     table->ZT_isInserted = testIsInserted;
+    table->ZT_disconnect = noCard;
+    table->ZT_verifyPIN = noCardPin;
+    table->ZT_changePIN = noCardPin;
+    table->ZT_initPIN = noCardInitPin;
+    table->ZT_readObj = noCardRead;
+    table->ZT_getObjectTbl = noCardTable;
+    table->ZT_putObjectTbl = noCardTable;
+    table->ZT_applyPrivateKey = noCardApply;
+    table->ZT_getTokenInfo = noCardInfo;
+    table->ZT_getPublicKey = noCardPublicKey;
     return 0;
 }
 
