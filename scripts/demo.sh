@@ -140,5 +140,42 @@ step "The log" "The provider's diagnostic log (loglevel=1); it never holds a PIN
 echo "$(wc -l <"$WORK/quilltok.log") lines in $WORK/quilltok.log; the C_Sign call:"
 grep -E -- '-> C_Sign|C_Sign\(|<- C_Sign|signFinal' "$WORK/quilltok.log" | tail -n 6 || true
 
+step "Modern mechanisms" "With the configuration key mechanisms=extended the provider adds SHA-2, RSA-PSS,
+RSA-OAEP, raw RSA signing and AES-CBC-PAD after the classic 19 (read when the library loads)."
+echo "mechanisms=extended" >>"$QUILLON_REGISTRY"
+show cat "$QUILLON_REGISTRY"
+p11 --list-mechanisms | grep -E 'SHA256|PSS|OAEP|CBC-PAD'
+
+step "A TLS 1.3 server with its key on the token" "OpenSSL's s_server (through engine-pkcs11) on 127.0.0.1
+signs the TLS 1.3 handshake with RSA-PSS on the token; curl fetches its page; then the server stops."
+ENGINE_SO=$(find /usr/lib -name pkcs11.so -path '*engines*' | head -n 1)
+cat >"$WORK/openssl.cnf" <<CNF
+openssl_conf = openssl_init
+[openssl_init]
+engines = engine_section
+[engine_section]
+pkcs11 = pkcs11_section
+[pkcs11_section]
+engine_id = pkcs11
+dynamic_path = $ENGINE_SO
+MODULE_PATH = $MODULE
+init = 0
+CNF
+KEY_URL="pkcs11:serial=DEMO0001;object=demo%20key;type=private;pin-value=$USER_PIN"
+show env OPENSSL_CONF="$WORK/openssl.cnf" openssl req -new -x509 -engine pkcs11 -keyform engine \
+    -key "$KEY_URL" -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 -days 1 -out demo-cert.pem
+PORT=$((20000 + RANDOM % 20000))
+echo "\$ openssl s_server -engine pkcs11 -keyform engine -key '$KEY_URL' -cert demo-cert.pem -accept 127.0.0.1:$PORT -tls1_3 -www &"
+OPENSSL_CONF="$WORK/openssl.cnf" openssl s_server -engine pkcs11 -keyform engine -key "$KEY_URL" \
+    -cert demo-cert.pem -accept "127.0.0.1:$PORT" -tls1_3 -www >server.log 2>&1 &
+SERVER=$!
+trap 'kill $SERVER 2>/dev/null || true; wait $SERVER 2>/dev/null || true; cleanup' EXIT
+for _ in $(seq 100); do grep -q ACCEPT server.log && break; sleep 0.1; done
+show curl -sS --tlsv1.3 --cacert demo-cert.pem -o page.html -w 'HTTP %{http_code}\n' "https://127.0.0.1:$PORT/"
+grep -E '^ *(Protocol|Cipher) *:' page.html || true
+kill $SERVER 2>/dev/null || true
+wait $SERVER 2>/dev/null || true
+echo "server stopped; the token signed with: $(grep -o 'CKM_[A-Z0-9_]*PSS' "$WORK/quilltok.log" | sort -u | tr '\n' ' ')"
+
 printf '\n%sDone.%s The demo token lives in %s%s.\n' "$bold" "$plain" "$ZT_HOME" \
     "$([ "$KEEP" -eq 1 ] || [ "$OWN_HOME" -eq 1 ] || echo ' and is removed now (use --keep to keep it)')"

@@ -15,4 +15,5 @@ install_packages() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 # The PKCS#11 clients that the client tests and the demo drive.
-CLIENT_PACKAGES=(opensc python3-pykcs11 gnutls-bin p11-kit p11-kit-modules libengine-pkcs11-openssl openssl libnss3-tools)
+CLIENT_PACKAGES=(opensc python3-pykcs11 gnutls-bin p11-kit p11-kit-modules libengine-pkcs11-openssl openssl
+    libnss3-tools openjdk-17-jdk-headless curl iproute2)

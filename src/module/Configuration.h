@@ -13,6 +13,7 @@
 constexpr const char* kKeyLogLevel = "loglevel";
 constexpr const char* kKeyLogFile = "ckilogfile";
 constexpr const char* kKeyCardLibrary = "zt";
+constexpr const char* kKeyMechanisms = "mechanisms";
 
 struct Configuration {
     OrlProperties properties;

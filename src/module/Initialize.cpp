@@ -1,12 +1,11 @@
 // C_Initialize, C_Finalize, C_GetInfo and C_GetFunctionList.
 #include "Initialize.h"
 
-#include <cstring>
-
 #include "CallFrame.h"
 #include "CardAnswers.h"
 #include "CardLibrary.h"
 #include "Log.h"
+#include "PaddedText.h"
 #include "ReaderEvents.h"
 #include "SlotTables.h"
 #include "Startup.h"
@@ -56,11 +55,6 @@ CK_RV chooseLocking(const CK_C_INITIALIZE_ARGS* args) {
     }
     chooseLockFunctions(osLockFunctions());
     return CKR_OK;
-}
-
-void copyText(CK_UTF8CHAR* field, size_t size, const char* text) {
-    std::memset(field, 0, size);
-    std::memcpy(field, text, std::strlen(text) + 1);
 }
 
 }  // namespace
@@ -137,9 +131,10 @@ CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
     if (!g_bInitialized.load()) return frame::notInitialised();
     if (!pInfo) return frame::argumentsBad();
     pInfo->cryptokiVersion = {2, 20};
-    copyText(pInfo->manufacturerID, sizeof(pInfo->manufacturerID), "Velmora");
+    fillBlankPadded(pInfo->manufacturerID, sizeof(pInfo->manufacturerID), "Velmora");
     pInfo->flags = 0;
-    copyText(pInfo->libraryDescription, sizeof(pInfo->libraryDescription), "Velmora Quillon");
+    fillBlankPadded(pInfo->libraryDescription, sizeof(pInfo->libraryDescription),
+                    "Velmora Quillon");
     pInfo->libraryVersion = {1, 0};
     logMessage("<- C_GetInfo(%p)", pInfo);
     return CKR_OK;

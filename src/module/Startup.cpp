@@ -8,6 +8,7 @@
 #include "Configuration.h"
 #include "GlobalLock.h"
 #include "Log.h"
+#include "MechanismSet.h"
 #include "OrlLoggerAdv.h"
 #include "Platform.h"
 #include "ProcessGlobal.h"
@@ -54,6 +55,7 @@ bool moduleAttach() {
 
     g_logLevel = parseLogLevel(config.value(kKeyLogLevel));
     if (const char* file = config.value(kKeyLogFile)) logger().setLogFile(file);
+    setMechanismSet(parseMechanismSet(config.value(kKeyMechanisms)));
 
     logMessage(" ************* START LIBRARY ****************");
     logMessage("-> DLL_PROCESS_ATTACH");

@@ -16,6 +16,7 @@ CK_RV replyUlong(CK_ATTRIBUTE* a, CK_ULONG value) {
     }
     if (a->ulValueLen < sizeof(CK_ULONG)) return tooSmall(a);
     std::memcpy(a->pValue, &value, sizeof(CK_ULONG));
+    a->ulValueLen = sizeof(CK_ULONG);  // the exact length, whatever room was given
     return CKR_OK;
 }
 
@@ -27,6 +28,7 @@ CK_RV replyBool(CK_ATTRIBUTE* a, bool value) {
     if (a->ulValueLen == 0 || a->ulValueLen == kInvalidLength) return tooSmall(a);
     std::memset(a->pValue, 0, a->ulValueLen);
     static_cast<unsigned char*>(a->pValue)[0] = value ? 1 : 0;
+    a->ulValueLen = 1;
     return CKR_OK;
 }
 
@@ -62,6 +64,7 @@ CK_RV replyDate(CK_ATTRIBUTE* a, const CK_DATE* value) {
     }
     if (a->ulValueLen < sizeof(CK_DATE) || a->ulValueLen == kInvalidLength) return tooSmall(a);
     std::memcpy(a->pValue, value, sizeof(CK_DATE));
+    a->ulValueLen = sizeof(CK_DATE);
     return CKR_OK;
 }
 
@@ -108,6 +111,11 @@ CK_RV takeText(const CK_ATTRIBUTE* a, OwnedText& out, CK_ULONG maxLength) {
 }
 
 CK_RV takeDate(const CK_ATTRIBUTE* a, OwnedDate& out) {
+    // Length 0 is "no date", as the date of a key without one is answered.
+    if (a->ulValueLen == 0) {
+        out.reset();
+        return CKR_OK;
+    }
     if (!readable(a, sizeof(CK_DATE))) return CKR_ATTRIBUTE_VALUE_INVALID;
     out.reset(new CK_DATE);
     std::memcpy(out.get(), a->pValue, sizeof(CK_DATE));
@@ -158,6 +166,7 @@ bool matchText(const CK_ATTRIBUTE* a, const std::string* value) {
 }
 
 bool matchDate(const CK_ATTRIBUTE* a, const CK_DATE* value) {
+    if (a->ulValueLen == 0) return value == nullptr;
     return value && sameBytes(a, value, sizeof(CK_DATE));
 }
 

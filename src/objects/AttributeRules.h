@@ -6,8 +6,9 @@
 //   buffer large enough     -> value written
 //   buffer too small        -> length (CK_ULONG)-1, CKR_BUFFER_TOO_SMALL
 // Taking a value never reads past it: a CK_ULONG shorter than sizeof(CK_ULONG),
-// an empty bool, a date shorter than 8 bytes or a null pointer with a non-zero
-// length is refused with CKR_ATTRIBUTE_VALUE_INVALID.
+// an empty bool, a date of 1 to 7 bytes or a null pointer with a non-zero
+// length is refused with CKR_ATTRIBUTE_VALUE_INVALID. A date of length 0 is
+// no date, given and compared as such.
 #ifndef QUILLON_OBJECTS_ATTRIBUTERULES_H
 #define QUILLON_OBJECTS_ATTRIBUTERULES_H
 

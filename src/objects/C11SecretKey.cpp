@@ -92,8 +92,9 @@ CK_RV C11SecretKey::getAttributes(CAttributeVector& attributes) {
         CK_RV r = CKR_OK;
         switch (a->type) {
             case CKA_VALUE:
-                if (m_bNeverExtractable) {
-                    r = CKR_KEY_UNEXTRACTABLE;
+                if (!revealable()) {
+                    a->ulValueLen = attr::kInvalidLength;
+                    r = CKR_ATTRIBUTE_SENSITIVE;
                     break;
                 }
                 r = loadValue();
@@ -162,7 +163,9 @@ CK_RV C11SecretKey::setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attri
                 if (r == CKR_OK) m_bDataModified = true;
                 break;
             case CKA_SENSITIVE:
-                r = attr::takeOneWayBool(a, m_bSensitive, true);
+                // Chosen freely at creation; afterwards only ever turned on.
+                r = bJustCreated ? attr::takeBool(a, m_bSensitive)
+                                 : attr::takeOneWayBool(a, m_bSensitive, true);
                 break;
             case CKA_ALWAYS_SENSITIVE:
                 r = attr::takeOneWayBool(a, m_bAlwaysSensitive, true);
@@ -197,8 +200,14 @@ CK_RV C11SecretKey::setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attri
         if (r != CKR_OK) rv = r;
         return attr::Step::Taken;
     });
+    // A key made readable was not always sensitive, whatever it becomes later.
+    if (bJustCreated && !m_bSensitive) m_bAlwaysSensitive = false;
     m_ulClass = CKO_SECRET_KEY;
     return rv;
+}
+
+bool C11SecretKey::revealable() const {
+    return !m_bSensitive && m_bExtractable && !m_bNeverExtractable;
 }
 
 bool C11SecretKey::match(CAttributeVector& attributes) {
@@ -206,6 +215,8 @@ bool C11SecretKey::match(CAttributeVector& attributes) {
     return attr::matchWalk(attributes, [&](const CK_ATTRIBUTE* a) -> int {
         switch (a->type) {
             case CKA_VALUE:
+                // Else a search would tell whether a guessed value is right.
+                if (!revealable()) return 0;
                 if (!m_pblValue) {
                     OrlByteArray value;
                     if (fetchStoredValue(kAccessSecretKey, kMatchReserve, FetchStyle::Match,

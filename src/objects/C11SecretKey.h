@@ -1,5 +1,11 @@
 // A DES, triple-DES or AES key. Its value is a stored value on the token,
 // fetched when needed and cached; the symmetric operations use it in software.
+//
+// CKA_VALUE is revealed in clear only for a key neither sensitive nor
+// unextractable; otherwise it answers CKR_ATTRIBUTE_SENSITIVE and no search
+// by value finds the key. CKA_SENSITIVE is chosen at creation (default true)
+// and can later be turned on, never off. Wrapping (getValue) is governed by
+// CKA_EXTRACTABLE alone.
 #ifndef QUILLON_OBJECTS_C11SECRETKEY_H
 #define QUILLON_OBJECTS_C11SECRETKEY_H
 
@@ -26,6 +32,8 @@ public:
 
 private:
     CK_RV loadValue();
+    // CKA_VALUE may be answered in clear.
+    bool revealable() const;
 
     OwnedBytes m_pblValue;
     bool m_bSensitive = true;

@@ -128,8 +128,8 @@ CK_RV C11X509::setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attributes
     return rv;
 }
 
-// CKA_VALUE is compared with the cached value only: a certificate whose value
-// was never read matches nothing by value.
+// CKA_VALUE is fetched from the token when not cached (NSS looks certificates
+// up by class and value); a value that cannot be read matches nothing.
 bool C11X509::match(CAttributeVector& attributes) {
     if (!C11Certificate::match(attributes)) return false;
     return attr::matchWalk(attributes, [&](const CK_ATTRIBUTE* a) -> int {
@@ -143,6 +143,7 @@ bool C11X509::match(CAttributeVector& attributes) {
             case CKA_SERIAL_NUMBER:
                 return attr::matchBytes(a, m_pblSerialNumber.get());
             case CKA_VALUE:
+                if (loadValue() != CKR_OK) return 0;
                 return attr::matchBytes(a, m_pblValue.get());
             default:
                 return -1;

@@ -131,6 +131,10 @@ public:
     CK_RV decryptUpdate(const OrlByteArray& in, OrlByteArray& out);
     CK_RV decryptFinal(COutput& out);
     CK_RV decryptFinal(OrlByteArray& out);
+    // A step with output for the caller's buffer, in the two-call convention
+    // (COperationState::produceOutput).
+    CK_RV produceOutput(CK_ULONG kind, OutputStep step, unsigned char* out, CK_ULONG* pulLen,
+                        CK_ULONG lengthForNull, const std::function<CK_RV(COutput&)>& run);
 
     // Key generation and key wrapping (SessionKeyGen.cpp, SessionWrap.cpp).
     // Secret keys are made in software, RSA key pairs by the token; a

@@ -1,7 +1,10 @@
 // The exported digest, sign, verify, encrypt and decrypt functions: argument
-// checks, the length reported for a null output pointer, the session's
-// operation, and the size test after it.
-#include <cstring>
+// checks, the length reported for a null output pointer, and the session's
+// operation. Output reaches the caller in the two-call convention: a buffer
+// too small is told the length needed and the operation keeps its result
+// for the next call (COperationState::produceOutput). Where data goes in
+// (digest, sign, the data of a verification, encrypt), length 0 with a null
+// pointer is the empty message; the decryption calls keep refusing it.
 
 #include "CallFrame.h"
 #include "CryptoOutput.h"
@@ -34,14 +37,6 @@ CK_RV operationNotInitialised() {
     return CKR_OPERATION_NOT_INITIALIZED;
 }
 
-// The size test after the final step: the result is lost when it does not fit.
-CK_RV deliver(const OrlByteArray& result, CK_BYTE_PTR out, CK_ULONG_PTR pulLen) {
-    if (*pulLen < result.getLength()) return CKR_BUFFER_TOO_SMALL;
-    if (result.getLength()) std::memcpy(out, result.getContent(), result.getLength());
-    *pulLen = result.getLength();
-    return CKR_OK;
-}
-
 unsigned long ul(CK_ULONG v) {
     return static_cast<unsigned long>(v);
 }
@@ -49,6 +44,21 @@ unsigned long ul(CK_ULONG v) {
 }  // namespace
 
 // ---- Digesting -------------------------------------------------------------
+
+namespace {
+
+CK_RV finishDigest(CSession& s, COutput& out) {
+    OrlByteArray digest;
+    CK_RV rv = s.digestFinal(digest);
+    if (rv != CKR_OK) {
+        logMessage("->e<- digest Final error");
+        return rv;
+    }
+    out.append(digest.getContent(), digest.getLength());
+    return CKR_OK;
+}
+
+}  // namespace
 
 CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
     logMessage("-> C_DigestInit (%lu) ", ul(hSession));
@@ -61,7 +71,7 @@ CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
 
 CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     logMessage("-> C_DigestUpdate sessione %lu Len %lu", ul(hSession), ul(ulPartLen));
-    return onSession(false, hSession, kBadArguments, {pPart != nullptr, ulPartLen != 0}, nullptr,
+    return onSession(false, hSession, kBadArguments, {pPart != nullptr || ulPartLen == 0}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
                          CK_RV rv = s.digestUpdate(pPart, ulPartLen);
@@ -80,18 +90,10 @@ CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PT
     return onSession(false, hSession, kBadArguments, {pulDigestLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
-                         if (!pDigest) {
-                             *pulDigestLen = s.getDigestLen();
-                             return CKR_OK;
-                         }
-                         OrlByteArray digest;
-                         CK_RV rv = s.digestFinal(digest);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- digest Final error");
-                             return rv;
-                         }
-                         rv = deliver(digest, pDigest, pulDigestLen);
-                         if (rv == CKR_OK) {
+                         CK_RV rv = s.produceOutput(
+                             OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen, s.getDigestLen(),
+                             [&](COutput& out) { return finishDigest(s, out); });
+                         if (rv == CKR_OK && pDigest) {
                              logMessage("<- C_DigestFinal(%lu,%p,%p)", ul(hSession),
                                         static_cast<void*>(pDigest),
                                         static_cast<void*>(pulDigestLen));
@@ -105,26 +107,20 @@ CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
     logMessage("-> C_Digest(%lu,%p,%lu,%p,%p)", ul(hSession), static_cast<void*>(pData),
                ul(ulDataLen), static_cast<void*>(pDigest), static_cast<void*>(pulDigestLen));
     return onSession(true, hSession, kBadArguments,
-                     {pData != nullptr, ulDataLen != 0, pulDigestLen != nullptr}, nullptr,
+                     {pData != nullptr || ulDataLen == 0, pulDigestLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDigestActive()) return operationNotInitialised();
-                         if (!pDigest) {
-                             *pulDigestLen = s.getDigestLen();
-                             return CKR_OK;
-                         }
-                         CK_RV rv = s.digestUpdate(pData, ulDataLen);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- digest Update error");
-                             return rv;
-                         }
-                         OrlByteArray digest;
-                         rv = s.digestFinal(digest);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- digest Final error");
-                             return rv;
-                         }
-                         rv = deliver(digest, pDigest, pulDigestLen);
-                         if (rv == CKR_OK) logMessage("<- C_Digest");
+                         CK_RV rv =
+                             s.produceOutput(OP_DIGEST, OutputStep::Finish, pDigest, pulDigestLen,
+                                             s.getDigestLen(), [&](COutput& out) -> CK_RV {
+                                                 CK_RV r = s.digestUpdate(pData, ulDataLen);
+                                                 if (r != CKR_OK) {
+                                                     logMessage("->e<- digest Update error");
+                                                     return r;
+                                                 }
+                                                 return finishDigest(s, out);
+                                             });
+                         if (rv == CKR_OK && pDigest) logMessage("<- C_Digest");
                          return rv;
                      });
 }
@@ -145,7 +141,7 @@ CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJ
 
 CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     logMessage("-> C_SignUpdate");
-    return onSession(true, hSession, kInvalidHandle, {pPart != nullptr, ulPartLen != 0}, nullptr,
+    return onSession(true, hSession, kInvalidHandle, {pPart != nullptr || ulPartLen == 0}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isSignActive()) return operationNotInitialised();
                          CK_RV rv = s.signUpdate(pPart, ulPartLen);
@@ -160,17 +156,16 @@ CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPar
 
 namespace {
 
-// signFinal and the size test, shared by C_SignFinal and C_Sign.
-CK_RV finishSignature(CSession& s, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
+// signFinal, shared by C_SignFinal and C_Sign.
+CK_RV finishSignature(CSession& s, COutput& out) {
     OrlByteArray signature;
     CK_RV rv = s.signFinal(signature);
     if (rv != CKR_OK) {
         logMessage("->e<- signFinal error %lX", ul(rv));
         return rv;
     }
-    rv = deliver(signature, pSignature, pulSignatureLen);
-    if (rv == CKR_BUFFER_TOO_SMALL) logMessage("->e<- CKR_BUFFER_TOO_SMALL");
-    return rv;
+    out.append(signature.getContent(), signature.getLength());
+    return CKR_OK;
 }
 
 }  // namespace
@@ -181,12 +176,11 @@ CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
     return onSession(true, hSession, kInvalidHandle, {pulSignatureLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isSignActive()) return operationNotInitialised();
-                         if (!pSignature) {
-                             *pulSignatureLen = kMaxModulusBytes;
-                             return CKR_OK;
-                         }
-                         CK_RV rv = finishSignature(s, pSignature, pulSignatureLen);
-                         if (rv == CKR_OK) logMessage("<- C_SignFinal");
+                         CK_RV rv =
+                             s.produceOutput(OP_SIGN, OutputStep::Finish, pSignature,
+                                             pulSignatureLen, kMaxModulusBytes,
+                                             [&](COutput& out) { return finishSignature(s, out); });
+                         if (rv == CKR_OK && pSignature) logMessage("<- C_SignFinal");
                          return rv;
                      });
 }
@@ -196,21 +190,20 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
     logMessage("C_Sign(%lu,%p,%lu,%p,%p)", ul(hSession), static_cast<void*>(pData), ul(ulDataLen),
                static_cast<void*>(pSignature), static_cast<void*>(pulSignatureLen));
     return onSession(true, hSession, kInvalidHandle,
-                     {ulDataLen != 0, pData != nullptr, pulSignatureLen != nullptr}, nullptr,
+                     {pData != nullptr || ulDataLen == 0, pulSignatureLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isSignActive()) return operationNotInitialised();
-                         if (!pSignature) {
-                             *pulSignatureLen = kMaxModulusBytes;
-                             logMessage("<- C_Sign OK");
-                             return CKR_OK;
-                         }
-                         CK_RV rv = s.signUpdate(pData, ulDataLen);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- signUpdate error %lX", ul(rv));
-                             return rv;
-                         }
-                         rv = finishSignature(s, pSignature, pulSignatureLen);
-                         if (rv == CKR_OK) logMessage("<- C_Sign");
+                         CK_RV rv = s.produceOutput(
+                             OP_SIGN, OutputStep::Finish, pSignature, pulSignatureLen,
+                             kMaxModulusBytes, [&](COutput& out) -> CK_RV {
+                                 CK_RV r = s.signUpdate(pData, ulDataLen);
+                                 if (r != CKR_OK) {
+                                     logMessage("->e<- signUpdate error %lX", ul(r));
+                                     return r;
+                                 }
+                                 return finishSignature(s, out);
+                             });
+                         if (rv == CKR_OK) logMessage(pSignature ? "<- C_Sign" : "<- C_Sign OK");
                          return rv;
                      });
 }
@@ -263,34 +256,60 @@ CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
     logMessage("-> C_Verify");
-    return onSession(false, hSession, kBadArguments,
-                     {pData != nullptr, ulDataLen != 0, pSignature != nullptr, ulSignatureLen != 0},
-                     nullptr, [&](CSession& s) -> CK_RV {
-                         if (!s.isVerifyActive()) return operationNotInitialised();
-                         if (loggingEnabled()) {
-                             OrlByteArray data(pData, ulDataLen), sig(pSignature, ulSignatureLen);
-                             logMessage("ClearText - Len %lX, Content:%s", ul(ulDataLen),
-                                        data.toHexString());
-                             logMessage("SignedText - Len %lX, Content:%s", ul(ulSignatureLen),
-                                        sig.toHexString());
-                         }
-                         CK_RV rv = s.verifyUpdate(pData, ulDataLen);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- verifyUpdate error %lX", ul(rv));
-                             return rv;
-                         }
-                         rv = s.verifyFinal(pSignature, ulSignatureLen);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- verifyFinal error %lX", ul(rv));
-                             return rv;
-                         }
-                         logMessage("<- C_Verify");
-                         return CKR_OK;
-                     });
+    return onSession(
+        false, hSession, kBadArguments,
+        {pData != nullptr || ulDataLen == 0, pSignature != nullptr, ulSignatureLen != 0}, nullptr,
+        [&](CSession& s) -> CK_RV {
+            if (!s.isVerifyActive()) return operationNotInitialised();
+            if (loggingEnabled()) {
+                OrlByteArray data(pData, ulDataLen), sig(pSignature, ulSignatureLen);
+                logMessage("ClearText - Len %lX, Content:%s", ul(ulDataLen), data.toHexString());
+                logMessage("SignedText - Len %lX, Content:%s", ul(ulSignatureLen),
+                           sig.toHexString());
+            }
+            CK_RV rv = s.verifyUpdate(pData, ulDataLen);
+            if (rv != CKR_OK) {
+                logMessage("->e<- verifyUpdate error %lX", ul(rv));
+                return rv;
+            }
+            rv = s.verifyFinal(pSignature, ulSignatureLen);
+            if (rv != CKR_OK) {
+                logMessage("->e<- verifyFinal error %lX", ul(rv));
+                return rv;
+            }
+            logMessage("<- C_Verify");
+            return CKR_OK;
+        });
 }
 
 // ---- Encryption
 // ----------------------------------------------------------------
+
+namespace {
+
+CK_RV finishEncryption(CSession& s, COutput& out) {
+    CK_RV rv = s.encryptFinal(out);
+    if (rv != CKR_OK) logMessage("->e<- encryptFinal error %lX", ul(rv));
+    return rv;
+}
+
+CK_RV finishDecryption(CSession& s, COutput& out) {
+    CK_RV rv = s.decryptFinal(out);
+    if (rv != CKR_OK) logMessage("->e<- decryptFinal error: %lX", ul(rv));
+    return rv;
+}
+
+// What a null buffer is told a decryption may give: a symmetric cipher gives
+// as much as it gets; an RSA result may be longer than a short ciphertext
+// (a raw result has the modulus length).
+CK_ULONG decryptedLengthBound(CSession& s, CK_ULONG inLength) {
+    // Padding holds back up to a block, delivered with a later part.
+    if (s.m_operation.usesPaddedCipher()) return inLength + kMaxPaddedBlock;
+    if (s.m_operation.usesBlockCipher() || inLength >= kMaxModulusBytes) return inLength;
+    return kMaxModulusBytes;
+}
+
+}  // namespace
 
 CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                     CK_OBJECT_HANDLE hKey) {
@@ -306,26 +325,19 @@ CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ul
                       CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen) {
     logMessage("->C_EncryptUpdate");
     return onSession(true, hSession, kBadArguments,
-                     {pPart != nullptr, ulPartLen != 0, pulEncryptedPartLen != nullptr}, nullptr,
+                     {pPart != nullptr || ulPartLen == 0, pulEncryptedPartLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isEncryptActive()) return operationNotInitialised();
-                         if (!pEncryptedPart) {
-                             *pulEncryptedPartLen = ulPartLen + kMaxModulusBytes;
-                             return CKR_OK;
-                         }
-                         COutput out(pEncryptedPart, *pulEncryptedPartLen);
-                         CK_RV rv = s.encryptUpdate(pPart, ulPartLen, out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- encryptUpdate error %lX", ul(rv));
-                             return rv;
-                         }
-                         if (out.overflowed()) {
-                             logMessage("->e<- CKR_BUFFER_TOO_SMALL");
-                             return CKR_BUFFER_TOO_SMALL;
-                         }
-                         *pulEncryptedPartLen = out.length();
-                         logMessage("<- C_EncryptUpdate");
-                         return CKR_OK;
+                         CK_RV rv = s.produceOutput(
+                             OP_ENCRYPT, OutputStep::Update, pEncryptedPart, pulEncryptedPartLen,
+                             ulPartLen + kMaxModulusBytes, [&](COutput& out) -> CK_RV {
+                                 CK_RV r = s.encryptUpdate(pPart, ulPartLen, out);
+                                 if (r != CKR_OK)
+                                     logMessage("->e<- encryptUpdate error %lX", ul(r));
+                                 return r;
+                             });
+                         if (rv == CKR_OK) logMessage("<- C_EncryptUpdate");
+                         return rv;
                      });
 }
 
@@ -335,20 +347,12 @@ CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
     return onSession(true, hSession, kBadArguments, {pulLastEncryptedPartLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isEncryptActive()) return operationNotInitialised();
-                         if (!pLastEncryptedPart) {
-                             *pulLastEncryptedPartLen = kMaxModulusBytes;
-                             return CKR_OK;
-                         }
-                         COutput out(pLastEncryptedPart, *pulLastEncryptedPartLen);
-                         CK_RV rv = s.encryptFinal(out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- encryptFinal error %lX", ul(rv));
-                             return rv;
-                         }
-                         if (out.overflowed()) return CKR_BUFFER_TOO_SMALL;
-                         *pulLastEncryptedPartLen = out.length();
-                         logMessage("<- C_EncryptFinal");
-                         return CKR_OK;
+                         CK_RV rv = s.produceOutput(
+                             OP_ENCRYPT, OutputStep::Finish, pLastEncryptedPart,
+                             pulLastEncryptedPartLen, kMaxModulusBytes,
+                             [&](COutput& out) { return finishEncryption(s, out); });
+                         if (rv == CKR_OK) logMessage("<- C_EncryptFinal");
+                         return rv;
                      });
 }
 
@@ -356,28 +360,21 @@ CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLe
                 CK_BYTE_PTR pEncryptedData, CK_ULONG_PTR pulEncryptedDataLen) {
     logMessage("-> C_Encrypt");
     return onSession(true, hSession, kBadArguments,
-                     {pData != nullptr, ulDataLen != 0, pulEncryptedDataLen != nullptr}, nullptr,
+                     {pData != nullptr || ulDataLen == 0, pulEncryptedDataLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isEncryptActive()) return operationNotInitialised();
-                         if (!pEncryptedData) {
-                             *pulEncryptedDataLen = ulDataLen + kMaxModulusBytes;
-                             return CKR_OK;
-                         }
-                         COutput out(pEncryptedData, *pulEncryptedDataLen);
-                         CK_RV rv = s.encryptUpdate(pData, ulDataLen, out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- encryptUpdate error %lX", ul(rv));
-                             return rv;
-                         }
-                         rv = s.encryptFinal(out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- encryptFinal error %lX", ul(rv));
-                             return rv;
-                         }
-                         if (out.overflowed()) return CKR_BUFFER_TOO_SMALL;
-                         *pulEncryptedDataLen = out.length();
-                         logMessage("<- C_Encrypt");
-                         return CKR_OK;
+                         CK_RV rv = s.produceOutput(
+                             OP_ENCRYPT, OutputStep::Finish, pEncryptedData, pulEncryptedDataLen,
+                             ulDataLen + kMaxModulusBytes, [&](COutput& out) -> CK_RV {
+                                 CK_RV r = s.encryptUpdate(pData, ulDataLen, out);
+                                 if (r != CKR_OK) {
+                                     logMessage("->e<- encryptUpdate error %lX", ul(r));
+                                     return r;
+                                 }
+                                 return finishEncryption(s, out);
+                             });
+                         if (rv == CKR_OK) logMessage("<- C_Encrypt");
+                         return rv;
                      });
 }
 
@@ -401,23 +398,16 @@ CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
                      {pEncryptedPart != nullptr, ulEncryptedPartLen != 0, pulPartLen != nullptr},
                      nullptr, [&](CSession& s) -> CK_RV {
                          if (!s.isDecryptActive()) return operationNotInitialised();
-                         if (!pPart) {
-                             *pulPartLen = ulEncryptedPartLen;
-                             return CKR_OK;
-                         }
-                         COutput out(pPart, *pulPartLen);
-                         CK_RV rv = s.decryptUpdate(pEncryptedPart, ulEncryptedPartLen, out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- decryptUpdate error %lX", ul(rv));
-                             return rv;
-                         }
-                         if (out.overflowed()) {
-                             logMessage("->e<- CKR_BUFFER_TOO_SMALL");
-                             return CKR_BUFFER_TOO_SMALL;
-                         }
-                         *pulPartLen = out.length();
-                         logMessage("<- C_DecryptUpdate");
-                         return CKR_OK;
+                         CK_RV rv = s.produceOutput(
+                             OP_DECRYPT, OutputStep::Update, pPart, pulPartLen, ulEncryptedPartLen,
+                             [&](COutput& out) -> CK_RV {
+                                 CK_RV r = s.decryptUpdate(pEncryptedPart, ulEncryptedPartLen, out);
+                                 if (r != CKR_OK)
+                                     logMessage("->e<- decryptUpdate error %lX", ul(r));
+                                 return r;
+                             });
+                         if (rv == CKR_OK) logMessage("<- C_DecryptUpdate");
+                         return rv;
                      });
 }
 
@@ -427,23 +417,12 @@ CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart,
     return onSession(true, hSession, kBadArguments, {pulLastPartLen != nullptr}, nullptr,
                      [&](CSession& s) -> CK_RV {
                          if (!s.isDecryptActive()) return operationNotInitialised();
-                         if (!pLastPart) {
-                             *pulLastPartLen = kMaxModulusBytes;
-                             return CKR_OK;
-                         }
-                         COutput out(pLastPart, *pulLastPartLen);
-                         CK_RV rv = s.decryptFinal(out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- decryptFinal error: %lX", ul(rv));
-                             return rv;
-                         }
-                         if (out.overflowed()) {
-                             logMessage("<e> CKR_BUFFER_TOO_SMALL");
-                             return CKR_BUFFER_TOO_SMALL;
-                         }
-                         *pulLastPartLen = out.length();
-                         logMessage("<- C_DecryptFinal");
-                         return CKR_OK;
+                         CK_RV rv = s.produceOutput(
+                             OP_DECRYPT, OutputStep::Finish, pLastPart, pulLastPartLen,
+                             kMaxModulusBytes,
+                             [&](COutput& out) { return finishDecryption(s, out); });
+                         if (rv == CKR_OK) logMessage("<- C_DecryptFinal");
+                         return rv;
                      });
 }
 
@@ -454,28 +433,18 @@ CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG
                      {pEncryptedData != nullptr, ulEncryptedDataLen != 0, pulDataLen != nullptr},
                      nullptr, [&](CSession& s) -> CK_RV {
                          if (!s.isDecryptActive()) return operationNotInitialised();
-                         if (!pData) {
-                             *pulDataLen = ulEncryptedDataLen;
-                             return CKR_OK;
-                         }
-                         COutput out(pData, *pulDataLen);
-                         CK_RV rv = s.decryptUpdate(pEncryptedData, ulEncryptedDataLen, out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- decryptUpdate error");
-                             return rv;
-                         }
-                         rv = s.decryptFinal(out);
-                         if (rv != CKR_OK) {
-                             logMessage("->e<- decryptFinal error: %lX", ul(rv));
-                             return rv;
-                         }
-                         if (out.overflowed()) {
-                             logMessage("<e>CKR_BUFFER_TOO_SMALL (%lX < %lX)", ul(*pulDataLen),
-                                        static_cast<unsigned long>(out.length()));
-                             return CKR_BUFFER_TOO_SMALL;
-                         }
-                         *pulDataLen = out.length();
-                         logMessage("<- C_Decrypt");
-                         return CKR_OK;
+                         CK_RV rv = s.produceOutput(
+                             OP_DECRYPT, OutputStep::Finish, pData, pulDataLen,
+                             decryptedLengthBound(s, ulEncryptedDataLen),
+                             [&](COutput& out) -> CK_RV {
+                                 CK_RV r = s.decryptUpdate(pEncryptedData, ulEncryptedDataLen, out);
+                                 if (r != CKR_OK) {
+                                     logMessage("->e<- decryptUpdate error");
+                                     return r;
+                                 }
+                                 return finishDecryption(s, out);
+                             });
+                         if (rv == CKR_OK) logMessage("<- C_Decrypt");
+                         return rv;
                      });
 }

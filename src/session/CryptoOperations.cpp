@@ -1,10 +1,15 @@
 #include "CryptoOperations.h"
 
+#include <cstring>
+
 #include "CardFunctions.h"
 #include "Digest.h"
 #include "Log.h"
+#include "MechanismSet.h"
 #include "Pkcs1.h"
+#include "RsaParameters.h"
 #include "RsaPublic.h"
+#include "SignatureEncoding.h"
 
 namespace {
 
@@ -53,18 +58,147 @@ CK_RV mechanismInvalid(CK_MECHANISM_TYPE m) {
     return CKR_MECHANISM_INVALID;
 }
 
+// The extended mechanisms exist only while the extended set is configured.
+bool offered(bool extended) {
+    return !extended || extendedMechanismsEnabled();
+}
+
+// CKM_AES_CBC_PAD runs on the AES-CBC cipher; every other mechanism is itself.
+CK_MECHANISM_TYPE unpaddedMechanism(CK_MECHANISM_TYPE m) {
+    return m == CKM_AES_CBC_PAD && extendedMechanismsEnabled() ? CKM_AES_CBC : m;
+}
+
+// A signature leaves the provider only once it verifies with the public key:
+// a faulty computation on the card (an RSA-CRT fault gives the key away) never
+// reaches the caller. `block` is what the card was asked to sign.
+CK_RV checkCardSignature(CCryptoKey& key, const OrlByteArray& n, const OrlByteArray& block,
+                         const OrlByteArray& signature) {
+    OrlByteArray e;
+    CK_RV rv = key.getPublicExponent(e);
+    if (rv != CKR_OK) return rv;
+    OrlByteArray recovered;
+    rv = rsaPublicOperation(n, e, signature.getContent(), signature.getLength(), recovered);
+    if (rv != CKR_OK || recovered.getLength() != block.getLength() ||
+        std::memcmp(recovered.getContent(), block.getContent(), block.getLength()) != 0) {
+        logMessage("<e> the token's signature does not verify");
+        return CKR_DEVICE_ERROR;
+    }
+    return CKR_OK;
+}
+
+// A plaintext or a key leaves no copy behind in freed memory.
+void wipe(OrlByteArray& bytes) {
+    volatile unsigned char* p = bytes.getContent();
+    for (unsigned long i = 0; i < bytes.getLength(); ++i) p[i] = 0;
+    bytes.removeAll();
+}
+
+CK_RV outputWaiting() {
+    logMessage("<e> CKR_OPERATION_ACTIVE: an output waits to be fetched");
+    return CKR_OPERATION_ACTIVE;
+}
+
 }  // namespace
 
 COperationState::COperationState()
-    : m_ulOperation(OP_NONE), m_ulMechanism(0), m_hKey(0), m_ulDigestLen(0) {}
+    : m_ulOperation(OP_NONE),
+      m_ulMechanism(0),
+      m_hKey(0),
+      m_ulDigestLen(0),
+      m_bOutputWaiting(false),
+      m_waitingStep(OutputStep::Finish) {}
 
-COperationState::~COperationState() = default;
+COperationState::~COperationState() {
+    dropWaitingOutput();
+}
 
 void COperationState::reset() {
     m_ulOperation = OP_NONE;
     m_hKey = 0;
     releaseHash();
     m_pCipher.reset();
+    m_pPadded.reset();
+    dropWaitingOutput();
+}
+
+CK_RV COperationState::pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash,
+                               CCryptoKey& key) {
+    PssParameters params;
+    CK_RV rv = readPssParameters(mechanism, ownHash, params);
+    if (rv != CKR_OK) return rv;
+    OrlByteArray n;
+    rv = key.getModulus(n);
+    if (rv != CKR_OK) return rv;
+    if (!pssFits(params, modulusBits(n.getContent(), n.getLength()))) {
+        logMessage("<e> CKR_MECHANISM_PARAM_INVALID: salt length %lu",
+                   static_cast<unsigned long>(params.saltLength));
+        return CKR_MECHANISM_PARAM_INVALID;
+    }
+    m_pss = params;
+    return CKR_OK;
+}
+
+void COperationState::dropWaitingOutput() {
+    m_bOutputWaiting = false;
+    wipe(m_waitingOutput);
+}
+
+// ---- Output in two calls ---------------------------------------------------
+
+CK_RV COperationState::produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step,
+                                     unsigned char* out, CK_ULONG* pulLen, CK_ULONG lengthForNull,
+                                     const std::function<CK_RV(COutput&)>& run) {
+    CK_RV rv = ctx.guard();
+    if (rv != CKR_OK) return rv;
+    if (m_ulOperation != kind) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return handOverWaitingOutput(step, out, pulLen);
+    if (!out) {
+        *pulLen = lengthForNull;
+        return CKR_OK;
+    }
+    COutput sink(out, *pulLen);
+    rv = run(sink);
+    if (rv != CKR_OK) return rv;
+    if (!sink.overflowed()) {
+        *pulLen = static_cast<CK_ULONG>(sink.length());
+        return CKR_OK;
+    }
+    // Keep what was made; a final step that ended the operation is resumed
+    // until its output is fetched (its hash or cipher is no longer needed).
+    logMessage("->e<- CKR_BUFFER_TOO_SMALL (%lu < %lu)", static_cast<unsigned long>(*pulLen),
+               static_cast<unsigned long>(sink.length()));
+    m_waitingOutput.removeAll();
+    m_waitingOutput.append(sink.spilledOutput());
+    wipe(sink.spilledOutput());
+    m_bOutputWaiting = true;
+    m_waitingStep = step;
+    m_ulOperation = kind;
+    *pulLen = static_cast<CK_ULONG>(m_waitingOutput.getLength());
+    return CKR_BUFFER_TOO_SMALL;
+}
+
+CK_RV COperationState::handOverWaitingOutput(OutputStep step, unsigned char* out,
+                                             CK_ULONG* pulLen) {
+    if (step != m_waitingStep) return outputWaiting();
+    const unsigned long length = m_waitingOutput.getLength();
+    if (!out) {
+        *pulLen = static_cast<CK_ULONG>(length);
+        return CKR_OK;
+    }
+    if (*pulLen < length) {
+        logMessage("->e<- CKR_BUFFER_TOO_SMALL (%lu < %lu)", static_cast<unsigned long>(*pulLen),
+                   length);
+        *pulLen = static_cast<CK_ULONG>(length);
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (length) std::memcpy(out, m_waitingOutput.getContent(), length);
+    *pulLen = static_cast<CK_ULONG>(length);
+    dropWaitingOutput();
+    if (step == OutputStep::Finish) {
+        m_ulOperation = OP_NONE;
+        m_hKey = 0;
+    }
+    return CKR_OK;
 }
 
 void COperationState::releaseHash() {
@@ -92,7 +226,7 @@ CK_RV COperationState::digestInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
     if (!pMechanism) return CKR_ARGUMENTS_BAD;
     const DigestAlgorithm* algorithm = findDigestAlgorithm(pMechanism->mechanism);
-    if (!algorithm) {
+    if (!algorithm || !offered(algorithm->extended)) {
         logMessage("<e> CKR_MECHANISM_INVALID: %lX",
                    static_cast<unsigned long>(pMechanism->mechanism));
         return CKR_MECHANISM_INVALID;
@@ -112,6 +246,7 @@ CK_RV COperationState::digestUpdate(CCryptoContext& ctx, const unsigned char* pa
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return outputWaiting();
     try {
         if (length) m_pHash->Update(part, length);
     } catch (...) {
@@ -129,6 +264,7 @@ CK_RV COperationState::digestFinal(CCryptoContext& ctx, OrlByteArray& out) {
     CK_RV rv = ctx.guard();
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_DIGEST) return CKR_OPERATION_NOT_INITIALIZED;
+    if (m_bOutputWaiting) return outputWaiting();
     m_ulOperation = OP_NONE;  // over, whatever happens below
     try {
         unsigned char digest[64];
@@ -165,7 +301,11 @@ CK_RV COperationState::signInit(CCryptoContext& ctx, const CK_MECHANISM* pMechan
         return CKR_KEY_TYPE_INCONSISTENT;
     }
     const SignatureScheme* scheme = findSignatureScheme(pMechanism->mechanism);
-    if (!scheme) return mechanismInvalid(pMechanism->mechanism);
+    if (!scheme || !offered(scheme->extended)) return mechanismInvalid(pMechanism->mechanism);
+    if (scheme->padding == SignaturePadding::Pss) {
+        rv = pssInit(*pMechanism, scheme->digest, *key);
+        if (rv != CKR_OK) return rv;
+    }
     m_ulMechanism = scheme->mechanism;
     logMessage("%s", scheme->name);
     m_hKey = hKey;
@@ -183,6 +323,7 @@ CK_RV COperationState::signUpdate(CCryptoContext& ctx, const unsigned char* part
         logMessage("CKR_OPERATION_NOT_INITIALIZED");
         return CKR_OPERATION_NOT_INITIALIZED;
     }
+    if (m_bOutputWaiting) return outputWaiting();
     rv = accumulate(m_data, part, length);
     if (rv != CKR_OK) return rv;
     logMessage("<- signUpdate");
@@ -221,10 +362,11 @@ CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
         return CKR_KEY_SIZE_RANGE;
     }
     OrlByteArray block;
-    rv = pkcs1Pad(1, k, content.getContent(), content.getLength(), block);
+    rv = buildSignatureBlock(*scheme, m_pss, content, n, block);
     if (rv != CKR_OK) {
-        // More than k - 11 bytes to sign: no room for the padding.
-        logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(content.getLength()));
+        // Too much to sign for the padding (or, raw, a value not below the modulus).
+        logMessage("<e> signature block %lX: %lX", static_cast<unsigned long>(rv),
+                   static_cast<unsigned long>(content.getLength()));
         return rv;
     }
     if (loggingEnabled()) logMessage("toSign: %s", block.toHexString());
@@ -244,6 +386,15 @@ CK_RV COperationState::signFinal(CCryptoContext& ctx, OrlByteArray& signature) {
     }
     // A signature is always k bytes, also when its number has leading zeros.
     leftPadToLength(result, k);
+    if (scheme->extended) {
+        try {
+            rv = checkCardSignature(*key, n, block, result);
+        } catch (...) {
+            logMessage("<e> Unexpected Exception thrown by ZT_verifySign");
+            return CKR_GENERAL_ERROR;
+        }
+        if (rv != CKR_OK) return rv;
+    }
     signature.append(result);
     logMessage("<- signFinal");
     return CKR_OK;
@@ -260,7 +411,11 @@ CK_RV COperationState::verifyInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     if (!key) return CKR_KEY_HANDLE_INVALID;
     if (key->keyClass() != CKO_PUBLIC_KEY) return CKR_KEY_TYPE_INCONSISTENT;
     const SignatureScheme* scheme = findSignatureScheme(pMechanism->mechanism);
-    if (!scheme) return mechanismInvalid(pMechanism->mechanism);
+    if (!scheme || !offered(scheme->extended)) return mechanismInvalid(pMechanism->mechanism);
+    if (scheme->padding == SignaturePadding::Pss) {
+        rv = pssInit(*pMechanism, scheme->digest, *key);
+        if (rv != CKR_OK) return rv;
+    }
     m_ulMechanism = scheme->mechanism;
     m_hKey = hKey;
     m_ulOperation = OP_VERIFY;
@@ -313,7 +468,11 @@ CK_RV COperationState::verifyFinal(CCryptoContext& ctx, const unsigned char* sig
         logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(n.getLength()));
         return CKR_KEY_SIZE_RANGE;
     }
-    if (expected.getLength() + kPkcs1Overhead > k) {
+    const bool tooLong =
+        scheme->padding == SignaturePadding::Pkcs1 ? expected.getLength() + kPkcs1Overhead > k
+        : scheme->padding == SignaturePadding::Raw ? expected.getLength() > k
+                                                   : expected.getLength() != m_pss.hash->digestSize;
+    if (tooLong) {
         logMessage("<e> CKR_DATA_LEN_RANGE: %lX", static_cast<unsigned long>(expected.getLength()));
         return CKR_DATA_LEN_RANGE;
     }
@@ -328,9 +487,9 @@ CK_RV COperationState::verifyFinal(CCryptoContext& ctx, const unsigned char* sig
             logMessage("<e> Unexpected Exception thrown by ZT_verifySign");
             return CKR_GENERAL_ERROR;
         }
-        valid = rv == CKR_OK &&
-                pkcs1SignatureBlockMatches(recovered.getContent(), recovered.getLength(), k,
-                                           expected.getContent(), expected.getLength());
+        valid =
+            rv == CKR_OK && signatureBlockValid(*scheme, m_pss, expected, recovered.getContent(),
+                                                recovered.getLength(), n);
     }
     if (!valid) {
         logMessage("<e> ERROR_SIGNATURE_NOT_VALID");
@@ -360,6 +519,7 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != OP_NONE) return CKR_OPERATION_ACTIVE;
     m_pCipher.reset();
+    m_pPadded.reset();
     if (!pMechanism) return CKR_ARGUMENTS_BAD;
 
     std::unique_ptr<CCryptoKey> key = ctx.findKey(hKey);
@@ -376,14 +536,23 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
     }
 
     const CK_MECHANISM_TYPE mechanism = pMechanism->mechanism;
-    if (isRsaMechanism(mechanism)) {
+    if (mechanism == CKM_RSA_PKCS_OAEP && extendedMechanismsEnabled()) {
+        if (keyClass != asymmetricClass) {
+            logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
+            return CKR_KEY_TYPE_INCONSISTENT;
+        }
+        rv = readOaepParameters(*pMechanism, m_oaep);
+        if (rv != CKR_OK) return rv;
+        m_ulMechanism = mechanism;
+    } else if (isRsaMechanism(mechanism)) {
         // Decryption takes any key class here and refuses a secret key at the final step.
         if (encrypt && keyClass != CKO_PUBLIC_KEY) {
             logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
             return CKR_KEY_TYPE_INCONSISTENT;
         }
         m_ulMechanism = mechanism == CKM_RSA_PKCS ? CKM_RSA_PKCS : CKM_VENDOR_RSA_RAW;
-    } else if (const SymmetricMechanism* symmetric = findSymmetricMechanism(mechanism)) {
+    } else if (const SymmetricMechanism* symmetric =
+                   findSymmetricMechanism(unpaddedMechanism(mechanism))) {
         if (keyClass != CKO_SECRET_KEY) {
             logMessage("CKR_KEY_TYPE_INCONSISTENT: %lx", static_cast<unsigned long>(keyClass));
             return CKR_KEY_TYPE_INCONSISTENT;
@@ -413,7 +582,11 @@ CK_RV COperationState::cipherInit(CCryptoContext& ctx, const CK_MECHANISM* pMech
         std::unique_ptr<CSymmetricCipher> cipher(
             new CSymmetricCipher(*symmetric, encrypt, value.getContent(), value.getLength(), iv));
         m_ulMechanism = mechanism;
-        m_pCipher = std::move(cipher);
+        if (mechanism == CKM_AES_CBC_PAD) {
+            m_pPadded.reset(new CPaddedCipher(std::move(cipher), encrypt));
+        } else {
+            m_pCipher = std::move(cipher);
+        }
     } else {
         return mechanismInvalid(mechanism);
     }
@@ -443,9 +616,11 @@ CK_RV COperationState::cipherUpdate(CCryptoContext& ctx, const unsigned char* in
     if (rv != CKR_OK) return rv;
     if (m_ulOperation != (encrypt ? OP_ENCRYPT : OP_DECRYPT)) return CKR_OPERATION_NOT_INITIALIZED;
 
-    if (isRsaMechanism(m_ulMechanism)) {
+    if (isRsaMechanism(m_ulMechanism) || m_ulMechanism == CKM_RSA_PKCS_OAEP) {
         rv = accumulate(m_data, in, length);
         if (rv != CKR_OK) return rv;
+    } else if (m_pPadded && m_ulMechanism == CKM_AES_CBC_PAD) {
+        m_pPadded->update(in, length, out);
     } else if (m_pCipher && m_pCipher->mechanism().mechanism == m_ulMechanism) {
         if (length % m_pCipher->blockSize() != 0) {
             logMessage("<e> CKR_KEY_SIZE_RANGE: %lX", static_cast<unsigned long>(length));
@@ -470,6 +645,12 @@ CK_RV COperationState::encryptFinal(CCryptoContext& ctx, COutput& out) {
     std::unique_ptr<CCryptoKey> key = ctx.findKey(m_hKey);
     if (!key) return CKR_KEY_HANDLE_INVALID;
     if (key->keyClass() != CKO_PUBLIC_KEY) {
+        if (m_pPadded && m_ulMechanism == CKM_AES_CBC_PAD) {
+            m_pPadded->final(out);
+            m_pPadded.reset();
+            logMessage("<- encryptFinal");
+            return CKR_OK;
+        }
         if (!findSymmetricMechanism(m_ulMechanism)) return mechanismInvalid(m_ulMechanism);
         m_pCipher.reset();  // all output came from the updates
         logMessage("<- encryptFinal");
@@ -502,6 +683,14 @@ CK_RV COperationState::encryptFinal(CCryptoContext& ctx, COutput& out) {
         }
         block = m_data;
         algo = 2;
+    } else if (m_ulMechanism == CKM_RSA_PKCS_OAEP) {
+        rv = oaepEncode(m_oaep, k, m_data.getContent(), m_data.getLength(), block);
+        if (rv != CKR_OK) {
+            logMessage("<e> CKR_DATA_LEN_RANGE: %lX",
+                       static_cast<unsigned long>(m_data.getLength()));
+            return rv;
+        }
+        algo = 3;
     } else {
         return mechanismInvalid(m_ulMechanism);
     }
@@ -535,6 +724,16 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
     if (!key) return CKR_KEY_HANDLE_INVALID;
     const CK_OBJECT_CLASS keyClass = key->keyClass();
     if (keyClass == CKO_SECRET_KEY) {
+        if (m_pPadded && m_ulMechanism == CKM_AES_CBC_PAD) {
+            rv = m_pPadded->final(out);
+            m_pPadded.reset();
+            if (rv != CKR_OK) {
+                logMessage("<e> padding %lX", static_cast<unsigned long>(rv));
+                return rv;
+            }
+            logMessage("<- decryptFinal");
+            return CKR_OK;
+        }
         if (!findSymmetricMechanism(m_ulMechanism)) return mechanismInvalid(m_ulMechanism);
         m_pCipher.reset();
         logMessage("<- decryptFinal");
@@ -553,6 +752,22 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
         rv = key->getModulus(n);
         if (rv != CKR_OK) return rv;
         k = usableModulusLength(n);
+    } else if (m_ulMechanism == CKM_RSA_PKCS_OAEP) {
+        mode = kPrivateKeyRaw;
+        OrlByteArray n;
+        rv = key->getModulus(n);
+        if (rv != CKR_OK) return rv;
+        k = usableModulusLength(n);
+        // Length and range are public: no oracle in telling them apart.
+        if (k == 0 || m_data.getLength() != k) {
+            logMessage("<e> CKR_ENCRYPTED_DATA_LEN_RANGE: %lX",
+                       static_cast<unsigned long>(m_data.getLength()));
+            return CKR_ENCRYPTED_DATA_LEN_RANGE;
+        }
+        if (std::memcmp(m_data.getContent(), n.getContent() + (n.getLength() - k), k) >= 0) {
+            logMessage("<e> CKR_ENCRYPTED_DATA_INVALID");
+            return CKR_ENCRYPTED_DATA_INVALID;
+        }
     } else {
         return mechanismInvalid(m_ulMechanism);
     }
@@ -571,6 +786,21 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
         return CKR_DEVICE_ERROR;
     }
     if (k) leftPadToLength(result, k);
+    if (m_ulMechanism == CKM_RSA_PKCS_OAEP) {
+        OrlByteArray message;
+        rv = result.getLength() == k ? oaepDecode(m_oaep, result.getContent(), k, message)
+                                     : CKR_DEVICE_ERROR;
+        wipe(result);
+        if (rv != CKR_OK) {
+            wipe(message);
+            logMessage("<e> OAEP %lX", static_cast<unsigned long>(rv));
+            return rv;
+        }
+        out.append(message.getContent(), message.getLength());
+        wipe(message);
+        logMessage("<- decryptFinal");
+        return CKR_OK;
+    }
     out.append(result.getContent(), result.getLength());
     logMessage("<- decryptFinal");
     return CKR_OK;

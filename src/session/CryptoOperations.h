@@ -10,12 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <cryptopp/cryptlib.h>
 
 #include "CryptoOutput.h"
+#include "Oaep.h"
 #include "OrlByteArray.h"
+#include "PaddedCipher.h"
+#include "Pss.h"
 #include "SymmetricCipher.h"
 #include "cryptoki.h"
 
@@ -28,6 +32,10 @@ enum : CK_ULONG {
     OP_SIGN = 8,
     OP_VERIFY = 16,
 };
+
+// Which call an output that did not fit waits for: the same update again, or
+// the end of the operation (its final step or its single-part call).
+enum class OutputStep { Update, Finish };
 
 // A key object as the operations see it.
 class CCryptoKey {
@@ -101,8 +109,24 @@ public:
     CK_RV decryptUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length, COutput& out);
     CK_RV decryptFinal(CCryptoContext& ctx, COutput& out);
 
+    // One step of the active operation of that kind whose output goes to the
+    // caller's buffer, in the two-call convention. A null buffer is told
+    // lengthForNull, or the exact length of an output already waiting. A
+    // buffer too small is told the exact length and answers
+    // CKR_BUFFER_TOO_SMALL; the output waits here, the operation stays active
+    // and the next call of the same step hands it over without running the
+    // step again (so no card operation is made twice). Until then every other
+    // step of the operation answers CKR_OPERATION_ACTIVE.
+    CK_RV produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputStep step, unsigned char* out,
+                        CK_ULONG* pulLen, CK_ULONG lengthForNull,
+                        const std::function<CK_RV(COutput&)>& run);
+
     CK_ULONG operation() const { return m_ulOperation; }
     CK_MECHANISM_TYPE mechanism() const { return m_ulMechanism; }
+    // A symmetric cipher runs: its output is as long as its input.
+    bool usesBlockCipher() const { return m_pCipher != nullptr; }
+    // A padded cipher runs: a part may give up to a block more than it is.
+    bool usesPaddedCipher() const { return m_pPadded != nullptr; }
     // The key of the active operation; 0 for none (and for a digest).
     CK_OBJECT_HANDLE key() const { return m_ulOperation == OP_NONE ? 0 : m_hKey; }
 
@@ -112,6 +136,10 @@ private:
     CK_RV cipherUpdate(CCryptoContext& ctx, const unsigned char* in, size_t length, COutput& out,
                        bool encrypt);
     void releaseHash();
+    // PSS parameters of a sign or verify init, checked against the key's modulus.
+    CK_RV pssInit(const CK_MECHANISM& mechanism, const DigestAlgorithm* ownHash, CCryptoKey& key);
+    CK_RV handOverWaitingOutput(OutputStep step, unsigned char* out, CK_ULONG* pulLen);
+    void dropWaitingOutput();
 
     CK_ULONG m_ulOperation;
     CK_MECHANISM_TYPE m_ulMechanism;
@@ -120,6 +148,15 @@ private:
     CK_ULONG m_ulDigestLen;
     OrlByteArray m_data;
     std::unique_ptr<CSymmetricCipher> m_pCipher;
+    // Extended mechanisms: the PSS or OAEP parameters of the running RSA
+    // operation, and the padded cipher of CKM_AES_CBC_PAD (then m_pCipher is null).
+    PssParameters m_pss;
+    OaepParameters m_oaep;
+    std::unique_ptr<CPaddedCipher> m_pPadded;
+    // Output made but not yet fetched (see produceOutput).
+    bool m_bOutputWaiting;
+    OutputStep m_waitingStep;
+    OrlByteArray m_waitingOutput;
 };
 
 #endif

@@ -2,7 +2,8 @@
 // megabyte) goes straight into the application's buffer when it has room, so
 // nothing is copied twice; when the buffer is too small the output goes to a
 // scratch array instead, the data is still processed (cipher chaining moves
-// on), and the entry point reports CKR_BUFFER_TOO_SMALL.
+// on), and the operation keeps that output for the caller's next call
+// (COperationState::produceOutput).
 #ifndef QUILLON_SESSION_CRYPTOOUTPUT_H
 #define QUILLON_SESSION_CRYPTOOUTPUT_H
 
@@ -44,6 +45,8 @@ public:
     size_t length() const { return m_length; }
     // True when the caller's buffer could not hold the output.
     bool overflowed() const { return m_pBuffer == nullptr && m_pArray == &m_scratch; }
+    // The whole output once overflowed (what fitted was copied here as well).
+    OrlByteArray& spilledOutput() { return m_scratch; }
 
 private:
     // The caller's buffer is too small: carry on in the scratch array.

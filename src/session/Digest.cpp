@@ -19,9 +19,13 @@ std::unique_ptr<CryptoPP::HashTransformation> createHash() {
 // MD2 and MD5 announce two bytes more than they deliver; applications that
 // size their buffer from the announced length therefore always have room.
 const DigestAlgorithm kDigests[] = {
-    {CKM_MD2, "CKM_MD2", 18, 16, kAlgMd2, &createHash<CryptoPP::Weak1::MD2>},
-    {CKM_MD5, "CKM_MD5", 18, 16, kAlgMd5, &createHash<CryptoPP::Weak1::MD5>},
-    {CKM_SHA_1, "CKM_SHA_1", 20, 20, kAlgSha1, &createHash<CryptoPP::SHA1>},
+    {CKM_MD2, "CKM_MD2", 18, 16, kAlgMd2, &createHash<CryptoPP::Weak1::MD2>, false},
+    {CKM_MD5, "CKM_MD5", 18, 16, kAlgMd5, &createHash<CryptoPP::Weak1::MD5>, false},
+    {CKM_SHA_1, "CKM_SHA_1", 20, 20, kAlgSha1, &createHash<CryptoPP::SHA1>, false},
+    {CKM_SHA224, "CKM_SHA224", 28, 28, kAlgSha224, &createHash<CryptoPP::SHA224>, true},
+    {CKM_SHA256, "CKM_SHA256", 32, 32, kAlgSha256, &createHash<CryptoPP::SHA256>, true},
+    {CKM_SHA384, "CKM_SHA384", 48, 48, kAlgSha384, &createHash<CryptoPP::SHA384>, true},
+    {CKM_SHA512, "CKM_SHA512", 64, 64, kAlgSha512, &createHash<CryptoPP::SHA512>, true},
 };
 
 // DER prefixes of DigestInfo up to the hash (RFC 8017, 9.2). Bytes 1 and the
@@ -32,6 +36,15 @@ const unsigned char kMd5Header[] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x
                                     0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
 const unsigned char kSha1Header[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
                                      0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+// SHA-2: the OID 2.16.840.1.101.3.4.2.n, n = 4 (SHA-224), 1, 2, 3 (SHA-512).
+const unsigned char kSha224Header[] = {0x30, 0x00, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                       0x65, 0x03, 0x04, 0x02, 0x04, 0x05, 0x00, 0x04, 0x1C};
+const unsigned char kSha256Header[] = {0x30, 0x00, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                       0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+const unsigned char kSha384Header[] = {0x30, 0x00, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                       0x65, 0x03, 0x04, 0x02, 0x02, 0x05, 0x00, 0x04, 0x30};
+const unsigned char kSha512Header[] = {0x30, 0x00, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                       0x65, 0x03, 0x04, 0x02, 0x03, 0x05, 0x00, 0x04, 0x40};
 
 }  // namespace
 
@@ -45,7 +58,7 @@ const DigestAlgorithm* findDigestAlgorithm(CK_MECHANISM_TYPE mechanism) {
 void computeDigest(const DigestAlgorithm& algorithm, const unsigned char* data, size_t length,
                    OrlByteArray& out) {
     std::unique_ptr<CryptoPP::HashTransformation> hash = algorithm.create();
-    unsigned char digest[CryptoPP::SHA1::DIGESTSIZE];
+    unsigned char digest[kMaxDigestSize];
     hash->CalculateDigest(digest, data, length);
     out.append(digest, static_cast<unsigned>(hash->DigestSize()));
 }
@@ -66,6 +79,22 @@ bool buildDigestInfo(unsigned algorithm, const unsigned char* hash, size_t hashL
         case kAlgSha1:
             header = kSha1Header;
             headerLen = sizeof kSha1Header;
+            break;
+        case kAlgSha224:
+            header = kSha224Header;
+            headerLen = sizeof kSha224Header;
+            break;
+        case kAlgSha256:
+            header = kSha256Header;
+            headerLen = sizeof kSha256Header;
+            break;
+        case kAlgSha384:
+            header = kSha384Header;
+            headerLen = sizeof kSha384Header;
+            break;
+        case kAlgSha512:
+            header = kSha512Header;
+            headerLen = sizeof kSha512Header;
             break;
         case kAlgRawHash:
             out.append(hash, static_cast<unsigned>(hashLen));

@@ -7,12 +7,6 @@
 
 using frame::ZeroSession;
 
-namespace {
-// What a null output buffer is told a wrapped key may need: the longest
-// wrapped key there is, an RSA block of a 4096-bit modulus.
-constexpr CK_ULONG kWrappedKeyMaxLength = 512;
-}  // namespace
-
 CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                     CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
     logMessage("C_GenerateKey");
@@ -34,8 +28,9 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                         CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) {
     CK_RV rv = frame::forSession(
         hSession,
-        {pMechanism != nullptr, pPublicKeyTemplate != nullptr, ulPublicKeyAttributeCount != 0,
-         pPrivateKeyTemplate != nullptr, ulPrivateKeyAttributeCount != 0, phPublicKey != nullptr,
+        // Either template may be empty (Java and PyKCS11 pass an empty private one).
+        {pMechanism != nullptr, pPublicKeyTemplate != nullptr || ulPublicKeyAttributeCount == 0,
+         pPrivateKeyTemplate != nullptr || ulPrivateKeyAttributeCount == 0, phPublicKey != nullptr,
          phPrivateKey != nullptr},
         nullptr, [&](CSession& session) -> CK_RV {
             logMessage("-> C_GenerateKeyPair(%lu,%p)", hSession, static_cast<void*>(pMechanism));
@@ -65,15 +60,18 @@ CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
         hSession,
         {pMechanism != nullptr, hWrappingKey != 0, hKey != 0, pulWrappedKeyLen != nullptr}, nullptr,
         [&](CSession& session) -> CK_RV {
-            if (!pWrappedKey) {
-                *pulWrappedKeyLen = kWrappedKeyMaxLength;
-                return CKR_OK;
-            }
+            // Wrapping is software only and leaves no operation behind, so a
+            // length query wraps and tells the exact length, and a buffer too
+            // small is told it and the wrap is made again on the next call.
             OrlByteArray wrapped;
             CK_RV rv = session.wrapKey(pMechanism, hWrappingKey, hKey, wrapped);
             if (rv != CKR_OK) {
                 logError("->e<- wrapKey error %lX", rv);
                 return rv;
+            }
+            if (!pWrappedKey) {
+                *pulWrappedKeyLen = wrapped.getLength();
+                return CKR_OK;
             }
             if (*pulWrappedKeyLen < wrapped.getLength()) {
                 logError("->e<- CKR_BUFFER_TOO_SMALL");

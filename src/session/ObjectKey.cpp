@@ -34,8 +34,15 @@ CK_RV CObjectKey::getModulus(OrlByteArray& out) {
 }
 
 CK_RV CObjectKey::getPublicExponent(OrlByteArray& out) {
-    auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object);
-    return pub ? pub->getPublicExponent(out) : CKR_KEY_TYPE_INCONSISTENT;
+    if (auto* pub = dynamic_cast<C11RSAPublicKey*>(&m_object)) return pub->getPublicExponent(out);
+    // A private key knows its public exponent once its public values are loaded.
+    if (auto* priv = dynamic_cast<C11RSAPrivateKey*>(&m_object)) {
+        if (!priv->publicExponent() && priv->loadPublicKey() != CKR_OK) return CKR_DEVICE_ERROR;
+        if (!priv->publicExponent()) return CKR_KEY_TYPE_INCONSISTENT;
+        out.append(*priv->publicExponent());
+        return CKR_OK;
+    }
+    return CKR_KEY_TYPE_INCONSISTENT;
 }
 
 const char* CObjectKey::path() {

@@ -17,7 +17,8 @@ public:
     CK_KEY_TYPE keyType() override;
     bool allowsEncrypt() override;
     bool allowsDecrypt() override;
-    // CKR_KEY_TYPE_INCONSISTENT when the object has no such material.
+    // CKR_KEY_TYPE_INCONSISTENT when the object has no such material. A private
+    // key answers its public exponent too (for checking its signatures).
     CK_RV getValue(OrlByteArray& out) override;
     CK_RV getModulus(OrlByteArray& out) override;
     CK_RV getPublicExponent(OrlByteArray& out) override;

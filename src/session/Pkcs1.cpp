@@ -57,10 +57,33 @@ bool pkcs1SignatureBlockMatches(const unsigned char* recovered, size_t recovered
 const SignatureScheme* findSignatureScheme(CK_MECHANISM_TYPE mechanism) {
     // Built on first use: the digest entries live in another file's table.
     static const SignatureScheme schemes[] = {
-        {CKM_RSA_PKCS, "CKM_RSA_PKCS", 0, nullptr},
-        {CKM_MD2_RSA_PKCS, "CKM_MD2_RSA_PKCS", 1, findDigestAlgorithm(CKM_MD2)},
-        {CKM_MD5_RSA_PKCS, "CKM_MD5_RSA_PKCS", 2, findDigestAlgorithm(CKM_MD5)},
-        {CKM_SHA1_RSA_PKCS, "CKM_SHA1_RSA_PKCS", 3, findDigestAlgorithm(CKM_SHA_1)},
+        {CKM_RSA_PKCS, "CKM_RSA_PKCS", 0, nullptr, SignaturePadding::Pkcs1, false},
+        {CKM_MD2_RSA_PKCS, "CKM_MD2_RSA_PKCS", 1, findDigestAlgorithm(CKM_MD2),
+         SignaturePadding::Pkcs1, false},
+        {CKM_MD5_RSA_PKCS, "CKM_MD5_RSA_PKCS", 2, findDigestAlgorithm(CKM_MD5),
+         SignaturePadding::Pkcs1, false},
+        {CKM_SHA1_RSA_PKCS, "CKM_SHA1_RSA_PKCS", 3, findDigestAlgorithm(CKM_SHA_1),
+         SignaturePadding::Pkcs1, false},
+        {CKM_SHA224_RSA_PKCS, "CKM_SHA224_RSA_PKCS", 4, findDigestAlgorithm(CKM_SHA224),
+         SignaturePadding::Pkcs1, true},
+        {CKM_SHA256_RSA_PKCS, "CKM_SHA256_RSA_PKCS", 5, findDigestAlgorithm(CKM_SHA256),
+         SignaturePadding::Pkcs1, true},
+        {CKM_SHA384_RSA_PKCS, "CKM_SHA384_RSA_PKCS", 6, findDigestAlgorithm(CKM_SHA384),
+         SignaturePadding::Pkcs1, true},
+        {CKM_SHA512_RSA_PKCS, "CKM_SHA512_RSA_PKCS", 7, findDigestAlgorithm(CKM_SHA512),
+         SignaturePadding::Pkcs1, true},
+        {CKM_RSA_PKCS_PSS, "CKM_RSA_PKCS_PSS", 8, nullptr, SignaturePadding::Pss, true},
+        {CKM_SHA1_RSA_PKCS_PSS, "CKM_SHA1_RSA_PKCS_PSS", 9, findDigestAlgorithm(CKM_SHA_1),
+         SignaturePadding::Pss, true},
+        {CKM_SHA224_RSA_PKCS_PSS, "CKM_SHA224_RSA_PKCS_PSS", 10, findDigestAlgorithm(CKM_SHA224),
+         SignaturePadding::Pss, true},
+        {CKM_SHA256_RSA_PKCS_PSS, "CKM_SHA256_RSA_PKCS_PSS", 11, findDigestAlgorithm(CKM_SHA256),
+         SignaturePadding::Pss, true},
+        {CKM_SHA384_RSA_PKCS_PSS, "CKM_SHA384_RSA_PKCS_PSS", 12, findDigestAlgorithm(CKM_SHA384),
+         SignaturePadding::Pss, true},
+        {CKM_SHA512_RSA_PKCS_PSS, "CKM_SHA512_RSA_PKCS_PSS", 13, findDigestAlgorithm(CKM_SHA512),
+         SignaturePadding::Pss, true},
+        {CKM_RSA_X_509, "CKM_RSA_X_509", 14, nullptr, SignaturePadding::Raw, true},
     };
     for (const SignatureScheme& s : schemes) {
         if (s.mechanism == mechanism) return &s;
@@ -76,5 +99,9 @@ void signatureContent(const SignatureScheme& scheme, const unsigned char* data, 
     }
     OrlByteArray hash;
     computeDigest(*scheme.digest, data, length, hash);
+    if (scheme.padding == SignaturePadding::Pss) {
+        out.append(hash);
+        return;
+    }
     buildDigestInfo(scheme.digest->cryptoApiId, hash.getContent(), hash.getLength(), out);
 }

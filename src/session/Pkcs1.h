@@ -32,20 +32,32 @@ CK_RV pkcs1Pad(unsigned blockType, size_t k, const unsigned char* data, size_t d
 bool pkcs1SignatureBlockMatches(const unsigned char* recovered, size_t recoveredLen, size_t k,
                                 const unsigned char* expected, size_t expectedLen);
 
-// The four signature mechanisms: the plain one signs the caller's data as it
-// is; the others sign the DigestInfo of the data's hash.
+// How a signature block is made from the signed content.
+enum class SignaturePadding {
+    Pkcs1,  // block type 1 around the content
+    Pss,    // EMSA-PSS of the content, a hash (parameters from the mechanism)
+    Raw,    // the content itself, left-padded with zeros to the modulus length
+};
+
+// The signature mechanisms. CKM_RSA_PKCS signs the caller's data as it is;
+// the hashed PKCS#1 ones sign the DigestInfo of the data's hash. With the
+// extended set: SHA-2 PKCS#1, PSS over a prepared hash (CKM_RSA_PKCS_PSS) or
+// over the data's hash, and raw RSA (CKM_RSA_X_509).
 struct SignatureScheme {
     CK_MECHANISM_TYPE mechanism;
     const char* name;               // "CKM_SHA1_RSA_PKCS", ...
-    unsigned logNumber;             // 0 plain, 1 MD2, 2 MD5, 3 SHA-1
-    const DigestAlgorithm* digest;  // null for CKM_RSA_PKCS
+    unsigned logNumber;             // 0 plain, 1 MD2, 2 MD5, 3 SHA-1, above: extended
+    const DigestAlgorithm* digest;  // null when the caller's data is signed as it is
+    SignaturePadding padding;
+    bool extended;  // offered only with the extended mechanism set
 };
 
 // The scheme of a signature mechanism, or null.
 const SignatureScheme* findSignatureScheme(CK_MECHANISM_TYPE mechanism);
 
-// The value a signature block carries for `data`: the data itself, or the
-// DigestInfo of its hash. Appends to `out`; hash exceptions pass through.
+// The value a signature block carries for `data`: the data itself, the
+// DigestInfo of its hash (PKCS#1) or the hash alone (PSS). Appends to `out`;
+// hash exceptions pass through.
 void signatureContent(const SignatureScheme& scheme, const unsigned char* data, size_t length,
                       OrlByteArray& out);
 

@@ -12,10 +12,11 @@ CK_RV sessionOpen(CSession&) {
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen) {
     logMessage("-> C_GenerateRandom (%lx, %p, %lx", hSession, static_cast<void*>(pRandomData),
                ulRandomLen);
-    CK_RV rv = frame::forSessionUnchecked(hSession, {pRandomData != nullptr, ulRandomLen != 0},
+    // Zero bytes is a valid request, answered CKR_OK with nothing written.
+    CK_RV rv = frame::forSessionUnchecked(hSession, {pRandomData != nullptr || ulRandomLen == 0},
                                           nullptr, sessionOpen, frame::ZeroSession::Lookup);
     if (rv != CKR_OK) return rv;
-    generateRandom(pRandomData, ulRandomLen);
+    if (ulRandomLen) generateRandom(pRandomData, ulRandomLen);
     logMessage("<- C_GenerateRandom");
     return CKR_OK;
 }

@@ -165,6 +165,12 @@ CK_RV CSession::decryptFinal(COutput& out) {
     return m_operation.decryptFinal(ctx, out);
 }
 
+CK_RV CSession::produceOutput(CK_ULONG kind, OutputStep step, unsigned char* out, CK_ULONG* pulLen,
+                              CK_ULONG lengthForNull, const std::function<CK_RV(COutput&)>& run) {
+    SessionContext ctx(*this);
+    return m_operation.produceOutput(ctx, kind, step, out, pulLen, lengthForNull, run);
+}
+
 // The array forms, for the session's own callers (key wrapping).
 CK_RV CSession::encryptUpdate(const OrlByteArray& in, OrlByteArray& out) {
     COutput sink(out);

@@ -30,17 +30,51 @@ constexpr CK_ULONG kMaxModulusBits = 4096;
 // "Container" and the path, with the terminator, must fit 256 bytes.
 constexpr size_t kMaxContainerPathLength = 246;
 
+// The value lengths each generator makes; the first is made when the
+// template gives no CKA_VALUE_LEN, 0 ends the list.
 struct SecretKeyKind {
     CK_KEY_TYPE keyType;
     CK_MECHANISM_TYPE mechanism;
-    size_t valueLength;  // CKA_VALUE_LEN is not consulted
+    CK_ULONG valueLengths[4];
 };
 
 const SecretKeyKind kSecretKeyKinds[] = {
-    {CKK_DES, CKM_DES_KEY_GEN, 8},
-    {CKK_DES3, CKM_DES3_KEY_GEN, 24},
-    {CKK_AES, CKM_AES_KEY_GEN, 16},
+    {CKK_DES, CKM_DES_KEY_GEN, {8, 0}},
+    {CKK_DES3, CKM_DES3_KEY_GEN, {24, 0}},
+    {CKK_AES, CKM_AES_KEY_GEN, {16, 24, 32, 0}},
 };
+
+// The value length asked for by the template's CKA_VALUE_LEN (the kind's
+// default when absent); 0 when the template asks for a length the
+// generator does not make, or gives no readable CK_ULONG.
+CK_ULONG requestedValueLength(const SecretKeyKind& kind, const CK_ATTRIBUTE* pTemplate,
+                              CK_ULONG ulCount) {
+    const CK_ATTRIBUTE* given = nullptr;
+    for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i)
+        if (pTemplate[i].type == CKA_VALUE_LEN) given = &pTemplate[i];
+    if (!given) return kind.valueLengths[0];
+    if (!given->pValue || given->ulValueLen != sizeof(CK_ULONG)) return 0;
+    CK_ULONG asked = 0;
+    std::memcpy(&asked, given->pValue, sizeof(asked));
+    for (CK_ULONG length : kind.valueLengths)
+        if (length != 0 && length == asked) return asked;
+    return 0;
+}
+
+// The key type a generator makes, for a template that names none (Java's
+// SunPKCS11 gives only the class and CKA_VALUE_LEN).
+const CK_KEY_TYPE* impliedKeyType(CK_MECHANISM_TYPE mechanism) {
+    for (const SecretKeyKind& kind : kSecretKeyKinds) {
+        if (kind.mechanism == mechanism) return &kind.keyType;
+    }
+    return nullptr;
+}
+
+bool templateHas(const CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_ATTRIBUTE_TYPE type) {
+    for (CK_ULONG i = 0; pTemplate && i < ulCount; ++i)
+        if (pTemplate[i].type == type) return true;
+    return false;
+}
 
 const SecretKeyKind* findSecretKeyKind(CK_KEY_TYPE keyType, CK_MECHANISM_TYPE mechanism) {
     for (const SecretKeyKind& kind : kSecretKeyKinds) {
@@ -91,6 +125,14 @@ CK_RV CSession::generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, C
     std::unique_ptr<C11SecretKey> key(new C11SecretKey(hConnection));
     CAttributeVector attributes;
     fillAttributeVector(attributes, pTemplate, ulCount);
+    // No CKA_KEY_TYPE: the mechanism's, as PKCS#11 has it.
+    CK_KEY_TYPE impliedType = 0;
+    CK_ATTRIBUTE typeAttribute = {CKA_KEY_TYPE, &impliedType, sizeof(impliedType)};
+    const CK_KEY_TYPE* implied = impliedKeyType(pMechanism->mechanism);
+    if (implied && !templateHas(pTemplate, ulCount, CKA_KEY_TYPE)) {
+        impliedType = *implied;
+        attributes.addElement(&typeAttribute);
+    }
     rv = key->setAttributes(CK_TRUE, attributes);
     if (rv != CKR_OK) {
         logError("<e> Error Key.setAttributes %lX", rv);
@@ -105,10 +147,15 @@ CK_RV CSession::generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, C
         logError("<e> CKR_MECHANISM_INVALID: key value not set");
         return CKR_MECHANISM_INVALID;
     }
+    const CK_ULONG valueLength = requestedValueLength(*kind, pTemplate, ulCount);
+    if (valueLength == 0) {
+        logError("<e> CKR_ATTRIBUTE_VALUE_INVALID: CKA_VALUE_LEN");
+        return CKR_ATTRIBUTE_VALUE_INVALID;
+    }
     try {
         // A fresh generator for every key; the block wipes itself.
         CryptoPP::AutoSeededRandomPool rng;
-        CryptoPP::SecByteBlock value(kind->valueLength);
+        CryptoPP::SecByteBlock value(valueLength);
         rng.GenerateBlock(value.data(), value.size());
         key->setValue(value.data(), value.size());
     } catch (...) {

@@ -18,6 +18,7 @@
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
+#include "StoredCertificates.h"
 #include "TokenStore.h"
 
 namespace {
@@ -162,7 +163,6 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         logError("<e> Error CKO_PUBLIC_KEY token");
         return CKR_TEMPLATE_INCONSISTENT;
     }
-
     if (!object->isToken()) {
         *phObject = addSessionObject(object);
         logMessage("<- createObject %lX", rv);
@@ -175,6 +175,16 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         logError("<e> loadObjects returns: %lX", rv);
         delete object;
         return rv;
+    }
+    // Against the certificates the card holds now, whoever stored them.
+    if (object->getClass() == CKO_CERTIFICATE) {
+        bool loggedIn = m_pSessionData->m_ulUserType != kNoUserType;
+        if (C11Object* stored = findStoredCertificate(table, pTemplate, ulCount, loggedIn)) {
+            delete object;
+            *phObject = stored->getHandle();
+            logMessage("<- createObject: certificate already on the token %lX", *phObject);
+            return CKR_OK;
+        }
     }
     CK_OBJECT_HANDLE handle = table.insertTokenObject(object);
     if (handle == 0) {

@@ -1,38 +1,46 @@
-// C_GetMechanismList and C_GetMechanismInfo. The sizes and flags are the
-// ones this token has always announced (RSA from 1025 bits, digests with the
-// default key sizes, CKF_GENERATE_KEY_PAIR on the secret-key generators);
-// clients depend on them, so they stay as they are.
+// C_GetMechanismList and C_GetMechanismInfo. Sizes are in bits except for
+// AES, whose key sizes PKCS#11 gives in bytes; the RSA range covers what the
+// token generates and accepts. The flags name what each mechanism does here:
+// every cipher also wraps and unwraps (wrapping is an encryption of the key's
+// value), raw RSA encrypts with the public key as well. DES, triple-DES and
+// the digests keep the sizes this token has always announced.
 #include "Mechanisms.h"
 
 #include "CallFrame.h"
+#include "ExtendedMechanisms.h"
+#include "MechanismSet.h"
 
 namespace {
-constexpr CK_FLAGS kRsaCipherSign = CKF_HW | CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_VERIFY;
+constexpr CK_ULONG kRsaMinBits = 1024;
+constexpr CK_ULONG kRsaMaxBits = 4096;
+constexpr CK_FLAGS kWrapping = CKF_WRAP | CKF_UNWRAP;
+constexpr CK_FLAGS kRsaCipherSign =
+    CKF_HW | CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_VERIFY | kWrapping;
 constexpr CK_FLAGS kRsaSign = CKF_HW | CKF_SIGN | CKF_VERIFY;
-constexpr CK_FLAGS kRsaDecrypt = CKF_HW | CKF_DECRYPT;
-constexpr CK_FLAGS kCipher = CKF_ENCRYPT | CKF_DECRYPT;
+constexpr CK_FLAGS kRsaRaw = CKF_HW | CKF_ENCRYPT | CKF_DECRYPT | kWrapping;
+constexpr CK_FLAGS kCipher = CKF_ENCRYPT | CKF_DECRYPT | kWrapping;
 }  // namespace
 
 const MechanismRow kMechanismTable[] = {
-    {CKM_RSA_PKCS, 1025, 2048, kRsaCipherSign},
-    {CKM_RSA_PKCS_KEY_PAIR_GEN, 1025, 2048, CKF_HW | CKF_GENERATE_KEY_PAIR},
-    {CKM_MD2_RSA_PKCS, 1025, 2048, kRsaSign},
-    {CKM_MD5_RSA_PKCS, 1025, 2048, kRsaSign},
-    {CKM_SHA1_RSA_PKCS, 1025, 2048, kRsaSign},
+    {CKM_RSA_PKCS, kRsaMinBits, kRsaMaxBits, kRsaCipherSign},
+    {CKM_RSA_PKCS_KEY_PAIR_GEN, kRsaMinBits, kRsaMaxBits, CKF_HW | CKF_GENERATE_KEY_PAIR},
+    {CKM_MD2_RSA_PKCS, kRsaMinBits, kRsaMaxBits, kRsaSign},
+    {CKM_MD5_RSA_PKCS, kRsaMinBits, kRsaMaxBits, kRsaSign},
+    {CKM_SHA1_RSA_PKCS, kRsaMinBits, kRsaMaxBits, kRsaSign},
     {CKM_MD2, 1024, 4096, CKF_DIGEST},
     {CKM_MD5, 1024, 4096, CKF_DIGEST},
     {CKM_SHA_1, 1024, 4096, CKF_DIGEST},
-    {CKM_VENDOR_RSA_RAW, 1025, 2048, kRsaDecrypt},
-    {CKM_RSA_X_509, 1025, 2048, kRsaDecrypt},
+    {CKM_VENDOR_RSA_RAW, kRsaMinBits, kRsaMaxBits, kRsaRaw},
+    {CKM_RSA_X_509, kRsaMinBits, kRsaMaxBits, kRsaRaw},
     {CKM_DES_CBC, 64, 64, kCipher},
     {CKM_DES_ECB, 64, 64, kCipher},
-    {CKM_DES_KEY_GEN, 64, 64, CKF_GENERATE_KEY_PAIR},
+    {CKM_DES_KEY_GEN, 64, 64, CKF_GENERATE},
     {CKM_DES3_CBC, 128, 128, kCipher},
     {CKM_DES3_ECB, 128, 128, kCipher},
-    {CKM_DES3_KEY_GEN, 128, 128, CKF_GENERATE_KEY_PAIR},
-    {CKM_AES_CBC, 128, 256, kCipher},
-    {CKM_AES_ECB, 128, 256, kCipher},
-    {CKM_AES_KEY_GEN, 128, 256, CKF_GENERATE_KEY_PAIR},
+    {CKM_DES3_KEY_GEN, 128, 128, CKF_GENERATE},
+    {CKM_AES_CBC, 16, 32, kCipher},
+    {CKM_AES_ECB, 16, 32, kCipher},
+    {CKM_AES_KEY_GEN, 16, 32, CKF_GENERATE},
 };
 const CK_ULONG kMechanismCount = sizeof(kMechanismTable) / sizeof(kMechanismTable[0]);
 static_assert(sizeof(kMechanismTable) / sizeof(kMechanismTable[0]) == 19, "19 mechanisms");
@@ -41,6 +49,25 @@ const MechanismRow* findMechanism(CK_MECHANISM_TYPE type) {
     for (const MechanismRow& row : kMechanismTable)
         if (row.type == type) return &row;
     return nullptr;
+}
+
+CK_ULONG offeredMechanismCount() {
+    return kMechanismCount + (extendedMechanismsEnabled() ? kExtendedMechanismCount : 0);
+}
+
+const MechanismRow& offeredMechanism(CK_ULONG index) {
+    return index < kMechanismCount ? kMechanismTable[index]
+                                   : kExtendedMechanismTable[index - kMechanismCount];
+}
+
+const MechanismRow* findOfferedMechanism(CK_MECHANISM_TYPE type) {
+    for (CK_ULONG i = 0, count = offeredMechanismCount(); i < count; ++i)
+        if (offeredMechanism(i).type == type) return &offeredMechanism(i);
+    return nullptr;
+}
+
+bool mechanismOffered(CK_MECHANISM_TYPE type) {
+    return findOfferedMechanism(type) != nullptr;
 }
 
 namespace {
@@ -56,18 +83,19 @@ CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList
                static_cast<void*>(pulCount));
     CK_RV rv = checkSlot(slotID, pulCount != nullptr);
     if (rv != CKR_OK) return rv;
+    const CK_ULONG count = offeredMechanismCount();
     if (!pMechanismList) {
-        *pulCount = kMechanismCount;
+        *pulCount = count;
         logMessage("<- C_GetMechanismList");
         return CKR_OK;
     }
-    if (*pulCount < kMechanismCount) {
-        *pulCount = kMechanismCount;
+    if (*pulCount < count) {
+        *pulCount = count;
         logMessage("->e<- CKR_BUFFER_TOO_SMALL");
         return CKR_BUFFER_TOO_SMALL;
     }
-    *pulCount = kMechanismCount;
-    for (CK_ULONG i = 0; i < kMechanismCount; ++i) pMechanismList[i] = kMechanismTable[i].type;
+    *pulCount = count;
+    for (CK_ULONG i = 0; i < count; ++i) pMechanismList[i] = offeredMechanism(i).type;
     return CKR_OK;
 }
 
@@ -77,14 +105,14 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM
     if (rv != CKR_OK) return rv;
     pInfo->ulMinKeySize = 1024;
     pInfo->ulMaxKeySize = 4096;
-    const MechanismRow* row = findMechanism(type);
+    const MechanismRow* row = findOfferedMechanism(type);
     if (!row) {
         logError("C_GetMechanismInfo ");
         return CKR_MECHANISM_INVALID;
     }
     pInfo->ulMinKeySize = row->minKeySize;
     pInfo->ulMaxKeySize = row->maxKeySize;
-    pInfo->flags = row->flags;
+    pInfo->flags = row->flags | (extendedMechanismsEnabled() ? extendedFlagsOf(type) : 0);
     logMessage("<- C_GetMechanismInfo");
     return CKR_OK;
 }

@@ -29,12 +29,12 @@ bool slotEventPass(CK_SLOT_ID* slot) {
     // reader that appears while another vanishes.
     for (unsigned i = 0; i < g_readerNames.size(); ++i) {
         const char* name = g_readerNames[i];
-        long key = static_cast<int>(slotIdFromReaderName(name));
+        long key = static_cast<int>(slotIdOfReader(i));
         if (g_slotState.containsKey(key)) continue;
         if (card->ZT_isInserted(name) == 0) {
             g_slotState.put(key, 1);
             logMessage("EventOccurred in %s", name);
-            *slot = slotIdFromReaderName(name);
+            *slot = slotIdOfReader(i);
             return true;
         }
         g_slotState.put(key, 0);
@@ -57,14 +57,14 @@ bool slotEventPass(CK_SLOT_ID* slot) {
     // Changes in the readers present, first in reader order.
     for (unsigned i = 0; i < g_readerNames.size(); ++i) {
         const char* name = g_readerNames[i];
-        long slotKey = stateKey(slotIdFromReaderName(name));
+        long slotKey = stateKey(slotIdOfReader(i));
         long last = 0;
         g_slotState.get(slotKey, last);
         bool present = card->ZT_isInserted(name) == 0;
         if (present == (last != 0)) continue;
         g_slotState.put(slotKey, present ? 1 : 0);
         logMessage("EventOccurred in %s", name);
-        *slot = slotIdFromReaderName(name);
+        *slot = slotIdOfReader(i);
         return true;
     }
     return false;

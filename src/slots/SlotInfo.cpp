@@ -6,30 +6,15 @@
 #include "CallFrame.h"
 #include "CardLibrary.h"
 #include "Initialize.h"
+#include "PaddedText.h"
 #include "Platform.h"
 #include "SlotTables.h"
 
 namespace {
 
-constexpr CK_FLAGS kTokenFlags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED |
-                                 CKF_DUAL_CRYPTO_OPERATIONS | CKF_TOKEN_INITIALIZED;
-
-// Zero-filled field, the text copied in (cut at the field's width).
-void fillZeroPadded(CK_UTF8CHAR* field, size_t size, const char* text) {
-    std::memset(field, 0, size);
-    std::memcpy(field, text, std::min(size, std::strlen(text)));
-}
-
-// Blank-filled field; a shorter text is followed by one zero byte.
-void fillBlankPadded(CK_UTF8CHAR* field, size_t size, const char* text) {
-    std::memset(field, ' ', size);
-    size_t n = std::strlen(text);
-    if (n < size) {
-        std::memcpy(field, text, n + 1);
-    } else {
-        std::memcpy(field, text, size);
-    }
-}
+// No CKF_DUAL_CRYPTO_OPERATIONS: a session runs one operation at a time.
+constexpr CK_FLAGS kTokenFlags =
+    CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
 
 CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount) {
     uint32_t status = refreshSlotTable();
@@ -37,7 +22,7 @@ CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID_PTR pSlotList, CK_ULONG_
     std::vector<CK_SLOT_ID> ids;
     for (unsigned i = 0; i < g_readerNames.size(); ++i) {
         const char* name = g_readerNames[i];
-        int id = static_cast<int>(slotIdFromReaderName(name));
+        int id = static_cast<int>(slotIdOfReader(i));
         if (!g_slotState.containsKey(id)) g_slotState.put(id, tokenPresent(name) ? 1 : 0);
     }
     for (unsigned i = 0; i < g_readerNames.size(); ++i) {
@@ -47,7 +32,7 @@ CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID_PTR pSlotList, CK_ULONG_
             logMessage("ZT_isInserted (%s) returns %X", name, inserted);
             if (inserted != 0) continue;
         }
-        ids.push_back(slotIdFromReaderName(name));
+        ids.push_back(slotIdOfReader(i));
     }
     if (pSlotList && *pulCount < ids.size()) {
         *pulCount = ids.size();
@@ -61,8 +46,8 @@ CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID_PTR pSlotList, CK_ULONG_
 
 CK_RV getSlotInfo(CK_SLOT_ID slotID, const char* reader, CK_SLOT_INFO_PTR pInfo) {
     logMessage("Slot Name is: %lu - %s", slotID, reader);
-    fillZeroPadded(pInfo->slotDescription, sizeof(pInfo->slotDescription), reader);
-    fillZeroPadded(pInfo->manufacturerID, sizeof(pInfo->manufacturerID), "unknown");
+    fillBlankPadded(pInfo->slotDescription, sizeof(pInfo->slotDescription), reader);
+    fillBlankPadded(pInfo->manufacturerID, sizeof(pInfo->manufacturerID), "unknown");
     bool present = tokenPresent(reader);
     logMessage("inserted %d ", present ? 1 : 0);
     pInfo->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (present ? CKF_TOKEN_PRESENT : 0);

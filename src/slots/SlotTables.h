@@ -1,5 +1,15 @@
 // The slot tables built from the reader list: a slot ID is a hash of its
 // reader's name, so the same reader keeps its ID across processes.
+//
+// Names can hash alike (of a long name only some characters count, so two
+// readers of one model differing in their index do). Among readers sharing a
+// hash, the one whose name sorts first (bytewise) keeps the hash as its ID;
+// each other one, in name order, takes the next ID above its hash that is no
+// listed reader's own hash and not yet given. A reader whose hash no other
+// listed reader shares keeps exactly its hash. The IDs depend only on the
+// set of names listed, not on their order, so processes seeing the same
+// readers agree.
+//
 // All of it is used under the global lock (C_Initialize runs before any lock).
 #ifndef QUILLON_SLOTS_SLOTTABLES_H
 #define QUILLON_SLOTS_SLOTTABLES_H
@@ -18,7 +28,10 @@ extern OrlHashtable<int, int>& g_slotTable;
 // 0 absent. Never emptied.
 extern OrlHashtable<long, long>& g_slotState;
 
+// The hash of a reader's name (its slot ID unless another reader shares it).
 uint32_t slotIdFromReaderName(const char* name);
+// The slot ID of reader index i of g_readerNames.
+uint32_t slotIdOfReader(unsigned index);
 // Callers check first that the ID is a key of g_slotTable.
 const char* readerNameFromSlotId(CK_SLOT_ID slotID);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo command over the build under test: it runs to the end, shows the
-# verification by OpenSSL (and the refusal of a tampered message), and leaves
-# the user's own token store alone.
+# verification by OpenSSL (and the refusal of a tampered message), the TLS 1.3
+# page fetched from a server whose key is on the token, and leaves the user's
+# own token store alone.
 # Usage: demo.sh BUILD_DIR
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,7 +18,8 @@ out=$(QUILLON_DEMO_BUILD="$1" bash "$ROOT/scripts/demo.sh" 2>&1) || {
 }
 printf '%s\n' "$out"
 for want in "== 1. Virtual token ==" "User PIN: 1234" "--keypairgen" "Verified OK" \
-            "Verification failure" "== 9. The log =="; do
+            "Verification failure" "== 9. The log ==" "SHA256-RSA-PKCS-PSS" "HTTP 200" \
+            "Protocol  : TLSv1.3" "server stopped; the token signed with: CKM_RSA_PKCS_PSS"; do
     grep -qF -- "$want" <<<"$out" || { echo "FAIL: the demo did not show: $want"; exit 1; }
 done
 [ ! -e "$ZT_HOME" ] || { echo "FAIL: the demo wrote into the user's ZT_HOME"; exit 1; }

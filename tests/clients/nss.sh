@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # NSS: the module is added to a scratch NSS database with modutil, and
 # certutil sees its token; with the argument "certificate", a certificate
-# written to the token is listed by certutil as well.
+# written to the token is listed by certutil as well, and one added by
+# certutil twice is stored once.
 source "$(dirname "$0")/common.sh"
 
 mkdir nssdb
@@ -30,4 +31,17 @@ run p11_user --write-object cert.der --type cert --id 07 --label "nss cert"
 echo "$USER_PIN" >pin.txt
 run certutil -L -d sql:nssdb -h "$LABEL" -f pin.txt
 expect "$LABEL:nss cert"
-pass "NSS lists the certificate on the token"
+
+# certutil -A of one certificate twice leaves one certificate object: NSS
+# looks the certificate up by class and value before it imports it.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout added.key -subj "/CN=nss added" \
+    -days 30 -outform DER -out added.der 2>/dev/null
+for attempt in 1 2; do
+    run certutil -A -d sql:nssdb -h "$LABEL" -f pin.txt -n "nss added" -t ",," -i added.der
+done
+run certutil -L -d sql:nssdb -h "$LABEL" -f pin.txt
+expect "$LABEL:nss added"
+run p11 --list-objects --type cert
+count=$(grep -cF "subject:    DN: CN=nss added" <<<"$LAST_OUTPUT" || true)
+[ "$count" -eq 1 ] || { echo "certutil -A twice left $count certificates"; exit 1; }
+pass "NSS lists the certificate on the token and adds one only once"

@@ -9,12 +9,15 @@ run p11tool --provider "$QUILLON_MODULE" --list-tokens
 expect "Label: $LABEL"
 expect "Serial: $SERIAL"
 
-# Token texts shorter than their field end in a zero byte before the blanks, so
-# the token's URI carries "%00" after the label; a URI written by hand from the
-# label alone does not match it, one naming the 16-character serial does.
+# Token texts are blank-padded with no zero byte, so the token's URI names the
+# label as it is, and a URI written by hand from the label alone finds it.
+PLAIN_LABEL_URL="pkcs11:token=$(sed 's/ /%20/g' <<<"$LABEL")"
 run p11tool --provider "$QUILLON_MODULE" --list-token-urls
 TOKEN_URL=$LAST_OUTPUT
-expect "token=$(sed 's/ /%20/g' <<<"$LABEL")%00"
+expect "${PLAIN_LABEL_URL#pkcs11:}"
+expect_not "%00"
+run p11tool --provider "$QUILLON_MODULE" --generate-random 8 --outfile random.bin "$PLAIN_LABEL_URL"
+[ "$(stat -c %s random.bin)" -eq 8 ]
 run p11tool --provider "$QUILLON_MODULE" --generate-random 8 --outfile random.bin "pkcs11:serial=$SERIAL"
 [ "$(stat -c %s random.bin)" -eq 8 ]
 
@@ -35,5 +38,7 @@ expect "Label: gnutls key"
 
 run p11tool --provider "$QUILLON_MODULE" --list-all-certs "$TOKEN_URL"
 expect "Type: X.509 Certificate"
+expect "Label: gnutls cert"
+run p11tool --provider "$QUILLON_MODULE" --list-all-certs "$PLAIN_LABEL_URL"
 expect "Label: gnutls cert"
 pass "p11tool lists tokens and objects"

@@ -20,10 +20,12 @@ for m in RSA-PKCS-KEY-PAIR-GEN RSA-PKCS RSA-X-509 SHA1-RSA-PKCS MD5-RSA-PKCS SHA
          DES-ECB DES-CBC DES3-ECB DES3-CBC AES-ECB AES-CBC AES-KEY-GEN; do
     expect "$m"
 done
-# The RSA lower bound is 1025 bits on purpose.
-expect "RSA-PKCS, keySize={1025,2048}"
-# Secret-key generators announce CKF_GENERATE_KEY_PAIR, also on purpose.
-expect "AES-KEY-GEN, keySize={128,256}, generate_key_pair"
+# RSA sizes in bits covering what is generated and accepted; AES sizes in
+# bytes; secret-key generators announce CKF_GENERATE.
+expect "RSA-PKCS, keySize={1024,4096}"
+expect "AES-KEY-GEN, keySize={16,32}, generate"
+expect_not "AES-KEY-GEN, keySize={16,32}, generate_key_pair"
+expect "AES-ECB, keySize={16,32}, encrypt, decrypt, wrap, unwrap"
 
 # A reader without a card: still a slot, but no token in it.
 "$ZT_ADMIN" card remove "$READER" >/dev/null

@@ -180,7 +180,7 @@ TEST_F(Crypto, DigestVectorsInOneCallAndInParts) {
     }
 }
 
-TEST_F(Crypto, DigestAnnouncedLengthAndTooSmallBufferEndsTheOperation) {
+TEST_F(Crypto, DigestTooSmallBufferKeepsTheDigestForTheNextCall) {
     CK_MECHANISM md5 = {CKM_MD5, nullptr, 0};
     ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &md5));
     CK_BYTE abc[] = {'a', 'b', 'c'};
@@ -193,31 +193,110 @@ TEST_F(Crypto, DigestAnnouncedLengthAndTooSmallBufferEndsTheOperation) {
     EXPECT_EQ(len, 16u);
     EXPECT_EQ(hex::text(out.data(), 16), "900150983cd24fb0d6963f7d28e17f72");
 
+    // Too small: told the exact length, the digest waits for the next call.
     ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &md5));
+    ASSERT_RV(CKR_OK, p11->C_DigestUpdate(session, abc, 3));
     len = 15;
     EXPECT_RV(CKR_BUFFER_TOO_SMALL, p11->C_DigestFinal(session, out.data(), &len));
+    EXPECT_EQ(len, 16u);
+    len = 0;
+    ASSERT_RV(CKR_OK, p11->C_DigestFinal(session, nullptr, &len));
+    EXPECT_EQ(len, 16u);
+    EXPECT_RV(CKR_OPERATION_ACTIVE, p11->C_DigestUpdate(session, abc, 3));
+    EXPECT_RV(CKR_OPERATION_ACTIVE, p11->C_DigestInit(session, &md5));
+    out.assign(18, 0xEE);
+    ASSERT_RV(CKR_OK, p11->C_DigestFinal(session, out.data(), &len));
+    EXPECT_EQ(len, 16u);
+    EXPECT_EQ(hex::text(out.data(), 16), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, p11->C_DigestFinal(session, out.data(), &len));
 
-    // The same through C_Digest, whose length query keeps the operation.
+    // The same through C_Digest: the retry with the same data gets the digest
+    // of the data once, not twice.
     ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &md5));
     len = 0;
     ASSERT_RV(CKR_OK, p11->C_Digest(session, abc, 3, nullptr, &len));
     EXPECT_EQ(len, 18u);
     len = 15;
     EXPECT_RV(CKR_BUFFER_TOO_SMALL, p11->C_Digest(session, abc, 3, out.data(), &len));
+    EXPECT_EQ(len, 16u);
+    out.assign(18, 0xEE);
+    ASSERT_RV(CKR_OK, p11->C_Digest(session, abc, 3, out.data(), &len));
+    EXPECT_EQ(len, 16u);
+    EXPECT_EQ(hex::text(out.data(), 16), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, p11->C_DigestUpdate(session, abc, 3));
 }
 
-TEST_F(Crypto, EmptyMessageOnlyThroughInitAndFinal) {
+TEST_F(Crypto, EmptyMessageIsAValidDigestInput) {
+    const std::string emptySha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
     CK_MECHANISM sha = {CKM_SHA_1, nullptr, 0};
-    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
     Bytes out(20);
     CK_ULONG len = out.size();
     CK_BYTE b = 0;
-    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Digest(session, &b, 0, out.data(), &len));
-    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_DigestUpdate(session, &b, 0));
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_Digest(session, nullptr, 0, out.data(), &len));
+    EXPECT_EQ(hex::text(out.data(), len), emptySha1);
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_Digest(session, &b, 0, out.data(), &len));
+    EXPECT_EQ(hex::text(out.data(), len), emptySha1);
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    ASSERT_RV(CKR_OK, p11->C_DigestUpdate(session, nullptr, 0));
+    ASSERT_RV(CKR_OK, p11->C_DigestUpdate(session, &b, 0));
     ASSERT_RV(CKR_OK, p11->C_DigestFinal(session, out.data(), &len));
-    EXPECT_EQ(hex::text(out), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(hex::text(out.data(), len), emptySha1);
+    // A null pointer with a length is still refused.
+    ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Digest(session, nullptr, 1, out.data(), &len));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_DigestUpdate(session, nullptr, 1));
+}
+
+TEST_F(CryptoKeys, EmptyMessageIsAValidSignAndEncryptInput) {
+    const auto& rsa = rsaKey(1024);
+    CK_OBJECT_HANDLE priv = privateKey(rsa), pub = publicKey(rsa);
+    CK_MECHANISM m = {CKM_SHA1_RSA_PKCS, nullptr, 0};
+    Bytes sig(128);
+    CK_ULONG len = sig.size();
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    ASSERT_RV(CKR_OK, p11->C_Sign(session, nullptr, 0, sig.data(), &len));
+    ASSERT_EQ(len, 128u);
+    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Verifier verifier(rsa.GetModulus(),
+                                                                           rsa.GetPublicExponent());
+    EXPECT_TRUE(verifier.VerifyMessage(nullptr, 0, sig.data(), sig.size()));
+    ASSERT_RV(CKR_OK, p11->C_VerifyInit(session, &m, pub));
+    EXPECT_RV(CKR_OK, p11->C_Verify(session, nullptr, 0, sig.data(), sig.size()));
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    ASSERT_RV(CKR_OK, p11->C_SignUpdate(session, nullptr, 0));
+    Bytes parts(128);
+    len = parts.size();
+    ASSERT_RV(CKR_OK, p11->C_SignFinal(session, parts.data(), &len));
+    EXPECT_EQ(parts, sig);
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Sign(session, nullptr, 3, sig.data(), &len));
+    len = sig.size();
+    ASSERT_RV(CKR_OK, p11->C_Sign(session, nullptr, 0, sig.data(), &len));
+
+    // Encryption: RSA of the empty message decrypts to it; AES gives nothing.
+    CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+    Bytes c(128), back(128);
+    len = c.size();
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &pkcs, pub));
+    ASSERT_RV(CKR_OK, p11->C_Encrypt(session, nullptr, 0, c.data(), &len));
+    ASSERT_EQ(len, 128u);
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &pkcs, priv));
+    len = back.size();
+    ASSERT_RV(CKR_OK, p11->C_Decrypt(session, c.data(), c.size(), back.data(), &len));
+    EXPECT_EQ(len, 0u);
+    CK_OBJECT_HANDLE aes = secretKey(CKK_AES, Bytes(16, 0x2B));
+    CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &ecb, aes));
+    len = c.size();
+    ASSERT_RV(CKR_OK, p11->C_EncryptUpdate(session, nullptr, 0, c.data(), &len));
+    EXPECT_EQ(len, 0u);
+    len = c.size();
+    ASSERT_RV(CKR_OK, p11->C_Encrypt(session, nullptr, 0, c.data(), &len));
+    EXPECT_EQ(len, 0u);
+    // The decryption calls keep refusing an empty input.
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &ecb, aes));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_Decrypt(session, nullptr, 0, back.data(), &len));
 }
 
 TEST_F(Crypto, DigestRefusals) {
@@ -323,7 +402,7 @@ TEST_F(CryptoKeys, ForgedSignatureForExponentThreeIsRefused) {
     EXPECT_RV(CKR_SIGNATURE_INVALID, verify(CKM_SHA1_RSA_PKCS, pub, data, forged));
 }
 
-TEST_F(CryptoKeys, LengthQueryReports512AndKeepsTheSignature) {
+TEST_F(CryptoKeys, SignTooSmallBufferKeepsTheCardsSignature) {
     CK_OBJECT_HANDLE priv = privateKey(rsaKey(1024));
     CK_MECHANISM m = {CKM_SHA1_RSA_PKCS, nullptr, 0};
     CK_BYTE abc[] = {'a', 'b', 'c'};
@@ -335,14 +414,41 @@ TEST_F(CryptoKeys, LengthQueryReports512AndKeepsTheSignature) {
     ASSERT_RV(CKR_OK, p11->C_Sign(session, abc, 3, sig.data(), &len));
     EXPECT_EQ(len, 128u);
 
+    Bytes expected(sig.begin(), sig.begin() + 128);
+
+    // Too small: told 128, the card's signature is kept and handed over next.
     ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
     ASSERT_RV(CKR_OK, p11->C_SignUpdate(session, abc, 3));
     len = 0;
     ASSERT_RV(CKR_OK, p11->C_SignFinal(session, nullptr, &len));
     EXPECT_EQ(len, 512u);
-    len = 100;  // too small: the signature is lost and the operation over
+    cardsim_clearCalls();
+    len = 100;
     EXPECT_RV(CKR_BUFFER_TOO_SMALL, p11->C_SignFinal(session, sig.data(), &len));
+    EXPECT_EQ(len, 128u);
+    EXPECT_RV(CKR_OPERATION_ACTIVE, p11->C_SignUpdate(session, abc, 3));
+    len = 0;
+    ASSERT_RV(CKR_OK, p11->C_SignFinal(session, nullptr, &len));
+    EXPECT_EQ(len, 128u);
+    sig.assign(128, 0);
+    ASSERT_RV(CKR_OK, p11->C_SignFinal(session, sig.data(), &len));
+    EXPECT_EQ(len, 128u);
+    EXPECT_EQ(sig, expected);  // PKCS#1 v1.5 signatures are deterministic
+    EXPECT_EQ(cardsim_callCount(kZtApplyPrivateKey), 1u);
     EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, p11->C_SignFinal(session, sig.data(), &len));
+
+    // C_Sign: the retry with the same data gets the one signature made.
+    ASSERT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
+    cardsim_clearCalls();
+    len = 127;
+    EXPECT_RV(CKR_BUFFER_TOO_SMALL, p11->C_Sign(session, abc, 3, sig.data(), &len));
+    EXPECT_EQ(len, 128u);
+    sig.assign(128, 0);
+    ASSERT_RV(CKR_OK, p11->C_Sign(session, abc, 3, sig.data(), &len));
+    EXPECT_EQ(len, 128u);
+    EXPECT_EQ(sig, expected);
+    EXPECT_EQ(cardsim_callCount(kZtApplyPrivateKey), 1u);
+    EXPECT_RV(CKR_OK, p11->C_SignInit(session, &m, priv));
 }
 
 TEST_F(CryptoKeys, KeyClassErrorsAndOneOperationAtATime) {
@@ -467,13 +573,124 @@ TEST_F(CryptoKeys, LengthsReportedForNullOutputs) {
     EXPECT_EQ(len, 48u);
     ASSERT_RV(CKR_OK, p11->C_DecryptFinal(session, nullptr, &len));
     EXPECT_EQ(len, 512u);
-    // Too small a buffer: the part is processed, its output lost.
+    // Too small a buffer: told 16, the part's output waits for the same update.
     len = 8;
+    Bytes part(16);
     EXPECT_RV(CKR_BUFFER_TOO_SMALL,
-              p11->C_DecryptUpdate(session, data.data(), 16, data.data(), &len));
-    EXPECT_EQ(data, Bytes(100, 7));
+              p11->C_DecryptUpdate(session, data.data(), 16, part.data(), &len));
+    EXPECT_EQ(len, 16u);
+    EXPECT_RV(CKR_OPERATION_ACTIVE, p11->C_DecryptFinal(session, part.data(), &len));
+    ASSERT_RV(CKR_OK, p11->C_DecryptUpdate(session, data.data(), 16, part.data(), &len));
+    EXPECT_EQ(len, 16u);
+    len = 0;
     ASSERT_RV(CKR_OK, p11->C_DecryptFinal(session, data.data(), &len));
     EXPECT_EQ(len, 0u);
+    Bytes plain;
+    ASSERT_RV(CKR_OK, decrypt(ecb, key, Bytes(16, 7), plain));
+    EXPECT_EQ(part, plain);
+}
+
+TEST_F(CryptoKeys, TooSmallBufferKeepsTheCipherChainAndItsOutput) {
+    CK_OBJECT_HANDLE key = secretKey(CKK_AES, kAesKey);
+    unsigned char iv[16] = {};
+    CK_MECHANISM cbc = {CKM_AES_CBC, iv, sizeof iv};
+    Bytes data(64);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i);
+    Bytes once;
+    ASSERT_RV(CKR_OK, encrypt(cbc, key, data, once));
+
+    // Every update first with a buffer one byte short, then again.
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &cbc, key));
+    Bytes parts;
+    for (size_t at = 0; at < data.size(); at += 32) {
+        Bytes out(32);
+        CK_ULONG len = 31;
+        ASSERT_RV(CKR_BUFFER_TOO_SMALL,
+                  p11->C_EncryptUpdate(session, data.data() + at, 32, out.data(), &len));
+        EXPECT_EQ(len, 32u);
+        len = 0;
+        ASSERT_RV(CKR_OK, p11->C_EncryptUpdate(session, data.data() + at, 32, nullptr, &len));
+        EXPECT_EQ(len, 32u);
+        ASSERT_RV(CKR_OK, p11->C_EncryptUpdate(session, data.data() + at, 32, out.data(), &len));
+        ASSERT_EQ(len, 32u);
+        parts.insert(parts.end(), out.begin(), out.end());
+    }
+    CK_ULONG last = 0;
+    ASSERT_RV(CKR_OK, p11->C_EncryptFinal(session, parts.data(), &last));
+    EXPECT_EQ(last, 0u);
+    EXPECT_EQ(parts, once);
+
+    // The single-part calls the same way, both directions.
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &cbc, key));
+    Bytes out(64);
+    CK_ULONG len = 16;
+    ASSERT_RV(CKR_BUFFER_TOO_SMALL, p11->C_Encrypt(session, data.data(), 64, out.data(), &len));
+    EXPECT_EQ(len, 64u);
+    ASSERT_RV(CKR_OK, p11->C_Encrypt(session, data.data(), 64, out.data(), &len));
+    EXPECT_EQ(out, once);
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &cbc, key));
+    len = 63;
+    ASSERT_RV(CKR_BUFFER_TOO_SMALL, p11->C_Decrypt(session, once.data(), 64, out.data(), &len));
+    EXPECT_EQ(len, 64u);
+    ASSERT_RV(CKR_OK, p11->C_Decrypt(session, once.data(), 64, out.data(), &len));
+    EXPECT_EQ(out, data);
+    EXPECT_RV(CKR_OK, p11->C_EncryptInit(session, &cbc, key));
+}
+
+TEST_F(CryptoKeys, RsaTooSmallBufferKeepsTheCardsResult) {
+    const auto& rsa = rsaKey(1024);
+    CK_OBJECT_HANDLE priv = privateKey(rsa), pub = publicKey(rsa);
+    CK_MECHANISM m = {CKM_RSA_PKCS, nullptr, 0};
+    Bytes data = bytesOf("attack at dawn"), c;
+
+    // Encryption: told 128, the ciphertext kept (its padding is random).
+    ASSERT_RV(CKR_OK, p11->C_EncryptInit(session, &m, pub));
+    c.assign(128, 0);
+    CK_ULONG len = 64;
+    ASSERT_RV(CKR_BUFFER_TOO_SMALL,
+              p11->C_Encrypt(session, data.data(), data.size(), c.data(), &len));
+    EXPECT_EQ(len, 128u);
+    ASSERT_RV(CKR_OK, p11->C_Encrypt(session, data.data(), data.size(), c.data(), &len));
+    EXPECT_EQ(len, 128u);
+
+    // Decryption: told the plaintext's exact length; the card decrypts once.
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &m, priv));
+    cardsim_clearCalls();
+    Bytes back(data.size(), 0);
+    len = 4;
+    ASSERT_RV(CKR_BUFFER_TOO_SMALL, p11->C_Decrypt(session, c.data(), c.size(), back.data(), &len));
+    EXPECT_EQ(len, data.size());
+    ASSERT_RV(CKR_OK, p11->C_Decrypt(session, c.data(), c.size(), back.data(), &len));
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(cardsim_callCount(kZtApplyPrivateKey), 1u);
+
+    // The same in parts.
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &m, priv));
+    cardsim_clearCalls();
+    len = 0;
+    ASSERT_RV(CKR_OK, p11->C_DecryptUpdate(session, c.data(), c.size(), back.data(), &len));
+    EXPECT_EQ(len, 0u);
+    len = 13;
+    ASSERT_RV(CKR_BUFFER_TOO_SMALL, p11->C_DecryptFinal(session, back.data(), &len));
+    EXPECT_EQ(len, data.size());
+    back.assign(data.size(), 0);
+    ASSERT_RV(CKR_OK, p11->C_DecryptFinal(session, back.data(), &len));
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(cardsim_callCount(kZtApplyPrivateKey), 1u);
+}
+
+TEST_F(CryptoKeys, NullBufferLengthSufficesForAShortRawCiphertext) {
+    const auto& rsa = rsaKey(1024);
+    CK_OBJECT_HANDLE priv = privateKey(rsa);
+    CK_MECHANISM raw = {CKM_RSA_X_509, nullptr, 0};
+    Bytes c = {0x02};  // the number 2: its raw decryption has the modulus length
+    ASSERT_RV(CKR_OK, p11->C_DecryptInit(session, &raw, priv));
+    CK_ULONG len = 0;
+    ASSERT_RV(CKR_OK, p11->C_Decrypt(session, c.data(), 1, nullptr, &len));
+    EXPECT_GE(len, 128u);
+    Bytes out(len);
+    ASSERT_RV(CKR_OK, p11->C_Decrypt(session, c.data(), 1, out.data(), &len));
+    EXPECT_EQ(len, 128u);
 }
 
 TEST_F(CryptoKeys, SymmetricInitRefusals) {

@@ -145,17 +145,17 @@ TEST_F(Initialize, CardLibraryExceptionFailsInitialisation) {
     EXPECT_RV(CKR_OK, p11->C_Initialize(nullptr));
 }
 
-TEST_F(Initialize, GetInfoFillsZeroPaddedTexts) {
+TEST_F(Initialize, GetInfoTextsAreBlankPaddedWithoutTerminator) {
     ASSERT_RV(CKR_OK, p11->C_Initialize(nullptr));
     CK_INFO info;
     std::memset(&info, 0xAB, sizeof(info));
     ASSERT_RV(CKR_OK, p11->C_GetInfo(&info));
     EXPECT_EQ(info.cryptokiVersion.major, 2);
     EXPECT_EQ(info.cryptokiVersion.minor, 20);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.manufacturerID)), "Velmora");
-    EXPECT_EQ(info.manufacturerID[31], 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.libraryDescription)), "Velmora Quillon");
-    EXPECT_EQ(info.libraryDescription[31], 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.manufacturerID), 32),
+              "Velmora" + std::string(25, ' '));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.libraryDescription), 32),
+              "Velmora Quillon" + std::string(17, ' '));
     EXPECT_EQ(info.flags, 0u);
     EXPECT_EQ(info.libraryVersion.major, 1);
     EXPECT_EQ(info.libraryVersion.minor, 0);

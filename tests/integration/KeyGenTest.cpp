@@ -1,5 +1,6 @@
 // Secret-key and key-pair generation on the simulated card: key types and
 // mechanisms, session rules, and what a failed pair generation leaves behind.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,13 @@ protected:
     CK_SESSION_HANDLE session = 0;
 };
 
+// Generated readable (CKA_SENSITIVE false), so that the tests can look at the value.
 Tmpl secretTemplate(bool token, CK_KEY_TYPE type) {
     Tmpl t;
-    t.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_KEY_TYPE, type).flag(CKA_TOKEN, token);
+    t.ulong(CKA_CLASS, CKO_SECRET_KEY)
+        .ulong(CKA_KEY_TYPE, type)
+        .flag(CKA_TOKEN, token)
+        .flag(CKA_SENSITIVE, false);
     return t;
 }
 
@@ -69,19 +74,25 @@ TEST_F(KeyGen, SecretKeysHaveTheirTypesLengthAndAreStoredOnTheCard) {
     struct Case {
         CK_MECHANISM_TYPE mechanism;
         CK_KEY_TYPE type;
+        CK_ULONG asked;  // CKA_VALUE_LEN, 0 = none in the template
         size_t length;
-    } cases[] = {{CKM_DES_KEY_GEN, CKK_DES, 8},
-                 {CKM_DES3_KEY_GEN, CKK_DES3, 24},
-                 {CKM_AES_KEY_GEN, CKK_AES, 16}};
+    } cases[] = {{CKM_DES_KEY_GEN, CKK_DES, 0, 8},    {CKM_DES_KEY_GEN, CKK_DES, 8, 8},
+                 {CKM_DES3_KEY_GEN, CKK_DES3, 0, 24}, {CKM_DES3_KEY_GEN, CKK_DES3, 24, 24},
+                 {CKM_AES_KEY_GEN, CKK_AES, 0, 16},   {CKM_AES_KEY_GEN, CKK_AES, 16, 16},
+                 {CKM_AES_KEY_GEN, CKK_AES, 24, 24},  {CKM_AES_KEY_GEN, CKK_AES, 32, 32}};
     for (const Case& c : cases) {
         Tmpl t = secretTemplate(true, c.type);
-        t.ulong(CKA_VALUE_LEN, 32);  // not consulted
+        if (c.asked) t.ulong(CKA_VALUE_LEN, c.asked);
         CK_OBJECT_HANDLE key = 0;
         ASSERT_RV(CKR_OK, generateSecret(session, c.mechanism, t, &key));
-        EXPECT_EQ(value(key, CKA_VALUE).size(), c.length) << c.type;
+        EXPECT_EQ(value(key, CKA_VALUE).size(), c.length) << c.type << " " << c.asked;
+        CK_ULONG answered = 0;
+        CK_ATTRIBUTE length = {CKA_VALUE_LEN, &answered, sizeof answered};
+        ASSERT_RV(CKR_OK, p11->C_GetAttributeValue(session, key, &length, 1));
+        EXPECT_EQ(answered, c.length);
         EXPECT_EQ(value(key, CKA_LOCAL).at(0), CK_TRUE);
     }
-    EXPECT_EQ(cardsim_valueCount(kReader), 3u);
+    EXPECT_EQ(cardsim_valueCount(kReader), 8u);
     // Two keys never share a value.
     CK_OBJECT_HANDLE a = 0, b = 0;
     ASSERT_RV(CKR_OK, generateSecret(session, CKM_AES_KEY_GEN, secretTemplate(false, CKK_AES), &a));
@@ -99,8 +110,18 @@ TEST_F(KeyGen, SecretKeyRefusalsLeaveNothingBehind) {
     } cases[] = {
         {CKM_DES3_KEY_GEN, secretTemplate(true, CKK_DES), CKR_MECHANISM_INVALID},
         {CKM_AES_KEY_GEN, secretTemplate(true, CKK_DES3), CKR_MECHANISM_INVALID},
-        {CKM_AES_KEY_GEN, noType, CKR_MECHANISM_INVALID},
         {CKM_AES_KEY_GEN, secretTemplate(true, CKK_RSA), CKR_MECHANISM_INVALID},
+        // Lengths a generator does not make, and a CKA_VALUE_LEN of the wrong size.
+        {CKM_AES_KEY_GEN, Tmpl(secretTemplate(true, CKK_AES)).ulong(CKA_VALUE_LEN, 20),
+         CKR_ATTRIBUTE_VALUE_INVALID},
+        {CKM_AES_KEY_GEN, Tmpl(secretTemplate(true, CKK_AES)).ulong(CKA_VALUE_LEN, 64),
+         CKR_ATTRIBUTE_VALUE_INVALID},
+        {CKM_AES_KEY_GEN, Tmpl(secretTemplate(true, CKK_AES)).bytes(CKA_VALUE_LEN, "\x20", 1),
+         CKR_ATTRIBUTE_VALUE_INVALID},
+        {CKM_DES_KEY_GEN, Tmpl(secretTemplate(true, CKK_DES)).ulong(CKA_VALUE_LEN, 16),
+         CKR_ATTRIBUTE_VALUE_INVALID},
+        {CKM_DES3_KEY_GEN, Tmpl(secretTemplate(true, CKK_DES3)).ulong(CKA_VALUE_LEN, 16),
+         CKR_ATTRIBUTE_VALUE_INVALID},
     };
     cardsim_clearCalls();
     for (Case& c : cases) {
@@ -114,6 +135,18 @@ TEST_F(KeyGen, SecretKeyRefusalsLeaveNothingBehind) {
     CK_OBJECT_HANDLE key = 0;
     CK_MECHANISM m = {CKM_AES_KEY_GEN, nullptr, 0};
     Tmpl t = secretTemplate(true, CKK_AES);
+    // No CKA_KEY_TYPE: the generator's own type (what SunPKCS11 sends).
+    Tmpl javaLike;
+    javaLike.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_VALUE_LEN, 24);
+    ASSERT_RV(CKR_OK, p11->C_GenerateKey(session, &m, javaLike.get(), javaLike.count(), &key));
+    EXPECT_EQ(value(key, CKA_KEY_TYPE).at(0), CKK_AES);
+    CK_ULONG length = 0;
+    CK_ATTRIBUTE lengthAttribute = {CKA_VALUE_LEN, &length, sizeof length};
+    ASSERT_RV(CKR_OK, p11->C_GetAttributeValue(session, key, &lengthAttribute, 1));
+    EXPECT_EQ(length, 24u);
+    CK_MECHANISM des3 = {CKM_DES3_KEY_GEN, nullptr, 0};
+    ASSERT_RV(CKR_OK, p11->C_GenerateKey(session, &des3, noType.get(), noType.count(), &key));
+    EXPECT_EQ(value(key, CKA_KEY_TYPE).at(0), CKK_DES3);
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateKey(session, &m, t.get(), 0, &key));
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateKey(session, nullptr, t.get(), t.count(), &key));
 }
@@ -161,8 +194,31 @@ TEST_F(KeyGen, PairModulusLengthAndMechanism) {
     Tmpl p = tokenPair(), q = labelled();
     EXPECT_RV(CKR_MECHANISM_INVALID, p11->C_GenerateKeyPair(session, &x931, p.get(), p.count(),
                                                             q.get(), q.count(), &pub, &priv));
-    EXPECT_RV(CKR_ARGUMENTS_BAD,
+    // A template pointer without entries is refused; an empty template is not.
+    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateKeyPair(session, &x931, nullptr, p.count(), q.get(),
+                                                        q.count(), &pub, &priv));
+    EXPECT_RV(CKR_MECHANISM_INVALID,
               p11->C_GenerateKeyPair(session, &x931, p.get(), 0, q.get(), q.count(), &pub, &priv));
+}
+
+TEST_F(KeyGen, EitherPairTemplateMayBeEmpty) {
+    CK_MECHANISM m = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+    Tmpl pub = tokenPair(), priv;
+    priv.flag(CKA_TOKEN, true);
+    CK_OBJECT_HANDLE hPub = 0, hPriv = 0;
+    ASSERT_RV(CKR_OK, p11->C_GenerateKeyPair(session, &m, pub.get(), pub.count(), nullptr, 0, &hPub,
+                                             &hPriv));
+    EXPECT_EQ(value(hPub, CKA_MODULUS).size(), 64u);
+    ASSERT_RV(CKR_OK, p11->C_GenerateKeyPair(session, &m, pub.get(), pub.count(), priv.get(), 0,
+                                             &hPub, &hPriv));
+    // An empty public template asks for the default 1024 bits.
+    cardsim_script(kZtGenKeyPair, 0x6A80);
+    cardsim_clearCalls();
+    EXPECT_RV(CKR_DEVICE_ERROR, p11->C_GenerateKeyPair(session, &m, nullptr, 0, priv.get(),
+                                                       priv.count(), &hPub, &hPriv));
+    std::vector<CardSimCall> calls = cardsim_calls(kZtGenKeyPair);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].number, 1024u);
 }
 
 TEST_F(KeyGen, FailedPairLeavesNoHalfMadePair) {

@@ -28,6 +28,7 @@ std::vector<Tmpl> objectsOfEveryClass() {
     secret.ulong(CKA_CLASS, CKO_SECRET_KEY)
         .ulong(CKA_KEY_TYPE, CKK_DES)
         .flag(CKA_TOKEN, true)
+        .flag(CKA_SENSITIVE, false)  // readable, and so kept through the directory
         .text(CKA_LABEL, "p-secret")
         .bytes(CKA_VALUE, kDesKey, sizeof(kDesKey));
     Tmpl key = privateKeyTemplate(true);

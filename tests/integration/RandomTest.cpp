@@ -32,7 +32,9 @@ TEST_F(Random, ArgumentChecksAndSessions) {
     CK_BYTE seed[4] = {1, 2, 3, 4};
     std::vector<CK_BYTE> buffer(16, 0xEE);
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateRandom(session, nullptr, 4));
-    EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_GenerateRandom(session, buffer.data(), 0));
+    // Zero bytes is a valid request, with or without a buffer.
+    EXPECT_RV(CKR_OK, p11->C_GenerateRandom(session, buffer.data(), 0));
+    EXPECT_RV(CKR_OK, p11->C_GenerateRandom(session, nullptr, 0));
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_SeedRandom(0, seed, sizeof(seed)));
     EXPECT_RV(CKR_ARGUMENTS_BAD, p11->C_SeedRandom(session, nullptr, sizeof(seed)));
     EXPECT_RV(CKR_SESSION_HANDLE_INVALID,

@@ -35,18 +35,60 @@ TEST_F(Slots, SlotIdsAreHashesOfReaderNames) {
     EXPECT_EQ(slotList(CK_FALSE), (std::vector<CK_SLOT_ID>{2471u, h}));
 }
 
-TEST_F(Slots, TwoReadersHashingAlikeShowAsOneSlotOfTheLaterReader) {
-    // 'A' * 37 + 'B' == 'B' * 37 + 29: the two names share slot ID 2471.
+TEST_F(Slots, TwoReadersHashingAlikeGetTwoSlotsEachReachingItsToken) {
+    // 'A' * 37 + 'B' == 'B' * 37 + 29: the two names share the hash 2471.
     std::string other = std::string("B") + static_cast<char>(29);
     ASSERT_EQ(slotIdOf(other), slotIdOf("AB"));
-    cardsim_addReader("AB", false);
+    // Listed first, but "AB" sorts first and keeps the hash: the order the
+    // readers are listed in does not change their IDs.
     cardsim_addReader(other, true);
+    cardsim_addReader("AB", true);
+    cardsim_setTokenInfo(other, "S2", "second", "m", "x");
+    cardsim_setTokenInfo("AB", "S1", "first", "m", "x");
     initialise();
-    EXPECT_EQ(slotList(CK_FALSE), (std::vector<CK_SLOT_ID>{2471u, 2471u}));
-    CK_SLOT_INFO info;
-    ASSERT_RV(CKR_OK, p11->C_GetSlotInfo(2471, &info));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.slotDescription)), other);
-    EXPECT_TRUE(info.flags & CKF_TOKEN_PRESENT);
+    EXPECT_EQ(slotList(CK_FALSE), (std::vector<CK_SLOT_ID>{2472u, 2471u}));
+    auto description = [&](CK_SLOT_ID id) {
+        CK_SLOT_INFO info;
+        EXPECT_RV(CKR_OK, p11->C_GetSlotInfo(id, &info));
+        return std::string(reinterpret_cast<char*>(info.slotDescription), 64);
+    };
+    EXPECT_EQ(description(2471), "AB" + std::string(62, ' '));
+    EXPECT_EQ(description(2472), other + std::string(62, ' '));
+    CK_TOKEN_INFO token;
+    ASSERT_RV(CKR_OK, p11->C_GetTokenInfo(2472, &token));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(token.label), 6), "second");
+    CK_SESSION_HANDLE h = 0;
+    ASSERT_RV(CKR_OK, p11->C_OpenSession(2472, CKF_SERIAL_SESSION, nullptr, nullptr, &h));
+    CK_SESSION_INFO sessionInfo;
+    ASSERT_RV(CKR_OK, p11->C_GetSessionInfo(h, &sessionInfo));
+    EXPECT_EQ(sessionInfo.slotID, 2472u);
+}
+
+TEST_F(Slots, ACollidingReaderSkipsIdsThatAreOtherReadersHashes) {
+    // 2472 is the hash of "AC", which keeps it; "B\x1d" takes 2473.
+    std::string other = std::string("B") + static_cast<char>(29);
+    ASSERT_EQ(slotIdOf("AC"), 2472u);
+    cardsim_addReader("AB", false);
+    cardsim_addReader(other, false);
+    cardsim_addReader("AC", false);
+    initialise();
+    EXPECT_EQ(slotList(CK_FALSE), (std::vector<CK_SLOT_ID>{2471u, 2473u, 2472u}));
+}
+
+TEST_F(Slots, IdenticalReaderModelsDifferingInTheirIndexAreTwoSlots) {
+    // Of names of 16 characters or more only some characters are hashed.
+    const std::string first = "Alcor Micro AU9540 00 00", second = "Alcor Micro AU9540 01 00";
+    ASSERT_EQ(slotIdOf(first), 0x78cf6d1fu);
+    ASSERT_EQ(slotIdOf(second), 0x78cf6d1fu);
+    cardsim_addReader(second, true);
+    cardsim_addReader(first, false);
+    initialise();
+    EXPECT_EQ(slotList(CK_FALSE), (std::vector<CK_SLOT_ID>{0x78cf6d20u, 0x78cf6d1fu}));
+    EXPECT_EQ(slotList(CK_TRUE), (std::vector<CK_SLOT_ID>{0x78cf6d20u}));
+    // Stable across lists, and a reader whose hash is free keeps it exactly.
+    cardsim_addReader("R1", false);
+    EXPECT_EQ(slotList(CK_FALSE),
+              (std::vector<CK_SLOT_ID>{0x78cf6d20u, 0x78cf6d1fu, slotIdOf("R1")}));
 }
 
 TEST_F(Slots, SlotListCountsFiltersAndReportsSmallBuffers) {
@@ -79,9 +121,11 @@ TEST_F(Slots, SlotInfoFieldByField) {
     CK_SLOT_INFO info;
     std::memset(&info, 0xAB, sizeof(info));
     ASSERT_RV(CKR_OK, p11->C_GetSlotInfo(slotIdOf("Short"), &info));
-    EXPECT_EQ(std::memcmp(info.slotDescription, "Short", 6), 0);
-    for (size_t i = 5; i < 64; ++i) EXPECT_EQ(info.slotDescription[i], 0) << i;
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.manufacturerID)), "unknown");
+    // Blank-padded, no terminating zero.
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.slotDescription), 64),
+              "Short" + std::string(59, ' '));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.manufacturerID), 32),
+              "unknown" + std::string(25, ' '));
     EXPECT_EQ(info.flags, CKF_REMOVABLE_DEVICE | CKF_HW_SLOT);
     EXPECT_EQ(info.hardwareVersion.major, 0xFF);
     EXPECT_EQ(info.hardwareVersion.minor, 0xFF);
@@ -103,8 +147,10 @@ TEST_F(Slots, SlotInfoFieldByField) {
 
 TEST_F(Slots, TokenInfoFieldByField) {
     cardsim_addReader(kReader, true);
+    // The model is cut inside its last character, a two-byte one.
     cardsim_setTokenInfo(kReader, "SER-42", "My Label",
-                         "A manufacturer whose name is longer than 32", "M1");
+                         "A manufacturer whose name is longer than 32",
+                         std::string(15, 'M') + "\xc3\xa9");
     initialise();
     CK_TOKEN_INFO info;
     std::memset(&info, 0xAB, sizeof(info));
@@ -112,11 +158,16 @@ TEST_F(Slots, TokenInfoFieldByField) {
     auto field = [](const CK_UTF8CHAR* f, size_t n) {
         return std::string(reinterpret_cast<const char*>(f), n);
     };
-    EXPECT_EQ(field(info.serialNumber, 16), std::string("SER-42\0         ", 16));
-    EXPECT_EQ(field(info.label, 32), std::string("My Label\0                       ", 32));
+    // Blank-padded with no terminating zero (a zero byte ended up in URIs
+    // built from the label).
+    EXPECT_EQ(field(info.serialNumber, 16), "SER-42          ");
+    EXPECT_EQ(field(info.label, 32), "My Label                        ");
     EXPECT_EQ(field(info.manufacturerID, 32), "A manufacturer whose name is lon");
-    EXPECT_EQ(field(info.model, 16), std::string("M1\0             ", 16));
-    EXPECT_EQ(info.flags, 0x60Du);
+    EXPECT_EQ(field(info.model, 16), std::string(15, 'M') + " ");
+    // No CKF_DUAL_CRYPTO_OPERATIONS: one operation at a time.
+    EXPECT_EQ(info.flags,
+              CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED);
+    EXPECT_EQ(info.flags, 0x40Du);
     EXPECT_EQ(info.ulMaxSessionCount, 0u);
     EXPECT_EQ(info.ulMaxRwSessionCount, 0u);
     EXPECT_EQ(info.ulMaxPinLen, 8u);
@@ -151,7 +202,7 @@ TEST_F(Slots, TokenInfoOfAnEmptyReaderOrAFailingCard) {
     EXPECT_RV(CKR_SLOT_ID_INVALID, p11->C_GetTokenInfo(5, &info));
 }
 
-TEST_F(Slots, NineteenMechanismsWithTheirSizesAndFlags) {
+TEST_F(Slots, NineteenMechanismsWithStandardSizesAndTheFlagsOfWhatTheyDo) {
     cardsim_addReader(kReader, true);
     initialise();
     CK_SLOT_ID slot = slotIdOf(kReader);
@@ -173,13 +224,15 @@ TEST_F(Slots, NineteenMechanismsWithTheirSizesAndFlags) {
         CK_ULONG min, max;
         CK_FLAGS flags;
     } expected[] = {
-        {0x1, 1025, 2048, 0x2B01},   {0x0, 1025, 2048, 0x10001}, {0x4, 1025, 2048, 0x2801},
-        {0x5, 1025, 2048, 0x2801},   {0x6, 1025, 2048, 0x2801},  {0x200, 1024, 4096, 0x400},
-        {0x210, 1024, 4096, 0x400},  {0x220, 1024, 4096, 0x400}, {0x80000001, 1025, 2048, 0x201},
-        {0x3, 1025, 2048, 0x201},    {0x122, 64, 64, 0x300},     {0x121, 64, 64, 0x300},
-        {0x120, 64, 64, 0x10000},    {0x133, 128, 128, 0x300},   {0x132, 128, 128, 0x300},
-        {0x131, 128, 128, 0x10000},  {0x1082, 128, 256, 0x300},  {0x1081, 128, 256, 0x300},
-        {0x1080, 128, 256, 0x10000},
+        // RSA in bits, 1024..4096; AES in bytes; ciphers wrap and unwrap; raw
+        // RSA encrypts too; secret-key generators say CKF_GENERATE (0x8000).
+        {0x1, 1024, 4096, 0x62B01}, {0x0, 1024, 4096, 0x10001}, {0x4, 1024, 4096, 0x2801},
+        {0x5, 1024, 4096, 0x2801},  {0x6, 1024, 4096, 0x2801},  {0x200, 1024, 4096, 0x400},
+        {0x210, 1024, 4096, 0x400}, {0x220, 1024, 4096, 0x400}, {0x80000001, 1024, 4096, 0x60301},
+        {0x3, 1024, 4096, 0x60301}, {0x122, 64, 64, 0x60300},   {0x121, 64, 64, 0x60300},
+        {0x120, 64, 64, 0x8000},    {0x133, 128, 128, 0x60300}, {0x132, 128, 128, 0x60300},
+        {0x131, 128, 128, 0x8000},  {0x1082, 16, 32, 0x60300},  {0x1081, 16, 32, 0x60300},
+        {0x1080, 16, 32, 0x8000},
     };
     for (size_t i = 0; i < 19; ++i) {
         EXPECT_EQ(list[i], expected[i].type) << i;

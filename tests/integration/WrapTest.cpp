@@ -60,9 +60,10 @@ protected:
     const Bytes aes = Bytes(16, 0x3C);
 };
 
+// Unwrapped readable, so that the tests can compare values.
 Tmpl keyOfType(CK_KEY_TYPE type) {
     Tmpl t;
-    t.ulong(CKA_KEY_TYPE, type).flag(CKA_TOKEN, false);
+    t.ulong(CKA_KEY_TYPE, type).flag(CKA_TOKEN, false).flag(CKA_SENSITIVE, false);
     return t;
 }
 
@@ -126,7 +127,7 @@ TEST_F(Wrap, RefusalsAndLengths) {
     CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
     CK_ULONG length = 0;
     EXPECT_RV(CKR_OK, p11->C_WrapKey(session, &ecb, aesKey, other, nullptr, &length));
-    EXPECT_EQ(length, 512u);
+    EXPECT_EQ(length, 16u);
     Bytes small(8);
     length = small.size();
     EXPECT_RV(CKR_BUFFER_TOO_SMALL,
@@ -147,6 +148,25 @@ TEST_F(Wrap, RefusalsAndLengths) {
     CK_MECHANISM sha1 = {CKM_SHA_1, nullptr, 0};
     ASSERT_RV(CKR_OK, p11->C_DigestInit(session, &sha1));
     EXPECT_RV(CKR_OPERATION_ACTIVE, wrap(CKM_AES_ECB, aesKey, other, out));
+}
+
+TEST_F(Wrap, LengthQueryTellsALengthThatSufficesForALongSecret) {
+    Bytes longValue(640);
+    for (size_t i = 0; i < longValue.size(); ++i) longValue[i] = static_cast<unsigned char>(i * 7);
+    CK_OBJECT_HANDLE aesKey = secret(CKK_AES, aes), key = secret(CKK_AES, longValue);
+    CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
+    CK_ULONG length = 0;
+    ASSERT_RV(CKR_OK, p11->C_WrapKey(session, &ecb, aesKey, key, nullptr, &length));
+    EXPECT_EQ(length, 640u);
+    Bytes out(length);
+    ASSERT_RV(CKR_OK, p11->C_WrapKey(session, &ecb, aesKey, key, out.data(), &length));
+    EXPECT_EQ(length, 640u);
+    // The length query left no operation behind; a short buffer is told 640.
+    length = 639;
+    EXPECT_RV(CKR_BUFFER_TOO_SMALL,
+              p11->C_WrapKey(session, &ecb, aesKey, key, out.data(), &length));
+    EXPECT_EQ(length, 640u);
+    EXPECT_RV(CKR_OK, p11->C_EncryptInit(session, &ecb, aesKey));
 }
 
 }  // namespace

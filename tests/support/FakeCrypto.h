@@ -80,6 +80,7 @@ public:
     std::vector<CardCall> calls;
     uint32_t cardStatus = 0;
     bool cardThrows = false;
+    bool cardCorrupts = false;  // a faulty computation: the result's last byte flipped
 
     CK_RV guard() override { return guardResult; }
     std::unique_ptr<CCryptoKey> findKey(CK_OBJECT_HANDLE hKey) override {
@@ -114,6 +115,7 @@ public:
             if (i == k) return 0x6A80;
             result.assign(block.begin() + i + 1, block.end());
         }
+        if (cardCorrupts && !result.empty()) result.back() ^= 0x01;
         out.append(result.data(), static_cast<unsigned>(result.size()));
         return 0;
     }

@@ -31,12 +31,47 @@ TEST(CryptoDigest, KnownAnswers) {
     EXPECT_EQ(digestHex(CKM_MD5, "message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
 }
 
+TEST(CryptoDigest, Sha2KnownAnswers) {
+    // FIPS 180-4 examples: one block, two blocks, and the 896-bit message of
+    // the 1024-bit block hashes.
+    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    const std::string long64 =
+        "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlm"
+        "nopqrsmnopqrstnopqrstu";
+    EXPECT_EQ(digestHex(CKM_SHA224, "abc"),
+              "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7");
+    EXPECT_EQ(digestHex(CKM_SHA224, two),
+              "75388b16512776cc5dba5da1fd890150b0c6455cb4f58b1952522525");
+    EXPECT_EQ(digestHex(CKM_SHA256, "abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(digestHex(CKM_SHA256, two),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(
+        digestHex(CKM_SHA384, "abc"),
+        "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358bae"
+        "ca134c825a7");
+    EXPECT_EQ(
+        digestHex(CKM_SHA384, long64),
+        "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e"
+        "9fa91746039");
+    EXPECT_EQ(
+        digestHex(CKM_SHA512, "abc"),
+        "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3"
+        "c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f");
+    EXPECT_EQ(
+        digestHex(CKM_SHA512, long64),
+        "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b9"
+        "9dec4b5433ac7d329eeb6dd26545e96e55b874be909");
+}
+
 TEST(CryptoDigest, AnnouncedAndDeliveredLengths) {
     struct {
         CK_MECHANISM_TYPE mechanism;
         CK_ULONG announced;
         size_t delivered;
-    } cases[] = {{CKM_MD2, 18, 16}, {CKM_MD5, 18, 16}, {CKM_SHA_1, 20, 20}};
+    } cases[] = {{CKM_MD2, 18, 16},    {CKM_MD5, 18, 16},    {CKM_SHA_1, 20, 20},
+                 {CKM_SHA224, 28, 28}, {CKM_SHA256, 32, 32}, {CKM_SHA384, 48, 48},
+                 {CKM_SHA512, 64, 64}};
     for (const auto& c : cases) {
         const DigestAlgorithm* algorithm = findDigestAlgorithm(c.mechanism);
         ASSERT_NE(algorithm, nullptr) << c.mechanism;
@@ -44,7 +79,9 @@ TEST(CryptoDigest, AnnouncedAndDeliveredLengths) {
         EXPECT_EQ(algorithm->digestSize, c.delivered) << c.mechanism;
         EXPECT_EQ(algorithm->create()->DigestSize(), c.delivered) << c.mechanism;
     }
-    EXPECT_EQ(findDigestAlgorithm(CKM_SHA256), nullptr);
+    // The SHA-2 digests belong to the extended set only.
+    EXPECT_FALSE(findDigestAlgorithm(CKM_SHA_1)->extended);
+    EXPECT_TRUE(findDigestAlgorithm(CKM_SHA256)->extended);
     EXPECT_EQ(findDigestAlgorithm(CKM_SHA1_RSA_PKCS), nullptr);
 }
 
@@ -68,6 +105,10 @@ TEST(CryptoDigest, DigestInfoEncodings) {
         {kAlgMd2, CKM_MD2, "3020300c06082a864886f70d020205000410"},
         {kAlgMd5, CKM_MD5, "3020300c06082a864886f70d020505000410"},
         {kAlgSha1, CKM_SHA_1, "3021300906052b0e03021a05000414"},
+        {kAlgSha224, CKM_SHA224, "302d300d06096086480165030402040500041c"},
+        {kAlgSha256, CKM_SHA256, "3031300d060960864801650304020105000420"},
+        {kAlgSha384, CKM_SHA384, "3041300d060960864801650304020205000430"},
+        {kAlgSha512, CKM_SHA512, "3051300d060960864801650304020305000440"},
     };
     for (const auto& c : cases) {
         std::string hash = digestHex(c.mechanism, abc);
@@ -85,7 +126,7 @@ TEST(CryptoDigest, DigestInfoEncodings) {
     EXPECT_EQ(sha1.getLength(), 35u);
     ASSERT_TRUE(buildDigestInfo(kAlgRawHash, h, 20, raw));
     EXPECT_EQ(raw.getLength(), 20u);
-    EXPECT_FALSE(buildDigestInfo(0x800C, h, 20, unknown));
+    EXPECT_FALSE(buildDigestInfo(0x800F, h, 20, unknown));
     EXPECT_EQ(unknown.getLength(), 0u);
 }
 

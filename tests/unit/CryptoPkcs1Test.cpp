@@ -77,8 +77,13 @@ TEST(CryptoPkcs1, Md5SchemeCarriesHeaderAndHash) {
     OrlByteArray same;
     signatureContent(*plain, reinterpret_cast<const unsigned char*>("abc"), 3, same);
     EXPECT_EQ(hex::text(same.getContent(), same.getLength()), "616263");
-    EXPECT_EQ(findSignatureScheme(CKM_SHA256_RSA_PKCS), nullptr);
-    EXPECT_EQ(findSignatureScheme(CKM_RSA_X_509), nullptr);
+    // SHA-2 and raw signing belong to the extended set only.
+    EXPECT_FALSE(scheme->extended);
+    ASSERT_NE(findSignatureScheme(CKM_SHA256_RSA_PKCS), nullptr);
+    EXPECT_TRUE(findSignatureScheme(CKM_SHA256_RSA_PKCS)->extended);
+    ASSERT_NE(findSignatureScheme(CKM_RSA_X_509), nullptr);
+    EXPECT_TRUE(findSignatureScheme(CKM_RSA_X_509)->extended);
+    EXPECT_EQ(findSignatureScheme(CKM_RSA_9796), nullptr);
 }
 
 TEST(CryptoPkcs1, EncryptionBlockIsRandomAndNonZero) {

@@ -70,9 +70,9 @@ TEST(ObjectAttributes, ThreeReplyFormsPerKind) {
     Answer a = ask(*data, CKA_CLASS, -1);
     EXPECT_EQ(a.rv, CKR_OK);
     EXPECT_EQ(a.length, sizeof(CK_ULONG));
-    a = ask(*data, CKA_CLASS, ul + 4);
+    a = ask(*data, CKA_CLASS, ul + 4);  // room to spare: the exact length comes back
     EXPECT_EQ(a.rv, CKR_OK);
-    EXPECT_EQ(a.length, static_cast<CK_ULONG>(ul + 4));
+    EXPECT_EQ(a.length, sizeof(CK_ULONG));
     EXPECT_EQ(asUlong(a.value), CKO_DATA);
     a = ask(*data, CKA_CLASS, 2);
     EXPECT_EQ(a.rv, CKR_BUFFER_TOO_SMALL);
@@ -82,7 +82,7 @@ TEST(ObjectAttributes, ThreeReplyFormsPerKind) {
     EXPECT_EQ(a.length, 1u);
     a = ask(*data, CKA_MODIFIABLE, 4);
     EXPECT_EQ(a.rv, CKR_OK);
-    EXPECT_EQ(a.length, 4u);
+    EXPECT_EQ(a.length, 1u);
     EXPECT_EQ(a.value, Bytes({1, 0, 0, 0}));
     a = ask(*data, CKA_TOKEN, 0);
     EXPECT_EQ(a.rv, CKR_BUFFER_TOO_SMALL);
@@ -155,6 +155,10 @@ TEST(ObjectAttributes, ValuesTooShortToReadAreRefused) {
     shortDate.text(CKA_START_DATE, "2024013");
     EXPECT_EQ(applyTemplate(key, shortDate), CKR_ATTRIBUTE_VALUE_INVALID);
     EXPECT_EQ(ask(key, CKA_START_DATE, 8).length, 0u);
+    TemplateBuilder goodDate;
+    goodDate.text(CKA_START_DATE, "20240131");
+    EXPECT_EQ(applyTemplate(key, goodDate), CKR_OK);
+    EXPECT_EQ(ask(key, CKA_START_DATE, 12).length, sizeof(CK_DATE));
     // The class entry of a template, as the provider builds it, is never refused.
     C11Data data(kConnection);
     TemplateBuilder ok;
@@ -184,11 +188,27 @@ TEST(ObjectAttributes, IrreversibleFlags) {
     EXPECT_EQ(ask(extractable, CKA_EXTRACTABLE, 1).value, Bytes({0}));
     EXPECT_EQ(ask(extractable, CKA_SIGN, 1).value, Bytes({0}));  // other entries still taken
 
+    // CKA_SENSITIVE: chosen at creation, then only ever turned on.
     C11SecretKey secret(kConnection);
     TemplateBuilder t2;
     t2.flag(CKA_SENSITIVE, false);
-    EXPECT_EQ(applyTemplate(secret, t2), CKR_TEMPLATE_INCONSISTENT);
+    EXPECT_EQ(applyTemplate(secret, t2), CKR_OK);
+    EXPECT_EQ(ask(secret, CKA_SENSITIVE, 1).value, Bytes({0}));
+    EXPECT_EQ(ask(secret, CKA_ALWAYS_SENSITIVE, 1).value, Bytes({0}));
+    TemplateBuilder on, off;
+    on.flag(CKA_SENSITIVE, true);
+    off.flag(CKA_SENSITIVE, false);
+    EXPECT_EQ(applyTemplate(secret, on, CK_FALSE), CKR_OK);
     EXPECT_EQ(ask(secret, CKA_SENSITIVE, 1).value, Bytes({1}));
+    EXPECT_EQ(ask(secret, CKA_ALWAYS_SENSITIVE, 1).value, Bytes({0}));
+    EXPECT_EQ(applyTemplate(secret, off, CK_FALSE), CKR_TEMPLATE_INCONSISTENT);
+    EXPECT_EQ(ask(secret, CKA_SENSITIVE, 1).value, Bytes({1}));
+    C11SecretKey byDefault(kConnection);
+    TemplateBuilder plain;
+    plain.ulong(CKA_KEY_TYPE, CKK_AES);
+    EXPECT_EQ(applyTemplate(byDefault, plain), CKR_OK);
+    EXPECT_EQ(ask(byDefault, CKA_SENSITIVE, 1).value, Bytes({1}));
+    EXPECT_EQ(applyTemplate(byDefault, off, CK_FALSE), CKR_TEMPLATE_INCONSISTENT);
     TemplateBuilder t3;
     t3.flag(CKA_EXTRACTABLE, false);
     EXPECT_EQ(applyTemplate(secret, t3), CKR_OK);
@@ -357,7 +377,7 @@ TEST(ObjectAttributes, VendorContainerAttributes) {
 TEST(ObjectAttributes, SecretValueIsRefusedOnceNeverExtractable) {
     C11SecretKey key(kConnection);
     TemplateBuilder t;
-    t.ulong(CKA_KEY_TYPE, CKK_AES).bytes(CKA_VALUE, Bytes(16, 0x42));
+    t.ulong(CKA_KEY_TYPE, CKK_AES).flag(CKA_SENSITIVE, false).bytes(CKA_VALUE, Bytes(16, 0x42));
     ASSERT_EQ(applyTemplate(key, t), CKR_OK);
     Answer a = ask(key, CKA_VALUE, 16);
     EXPECT_EQ(a.rv, CKR_OK);
@@ -367,12 +387,12 @@ TEST(ObjectAttributes, SecretValueIsRefusedOnceNeverExtractable) {
     never.flag(CKA_NEVER_EXTRACTABLE, true);
     ASSERT_EQ(applyTemplate(key, never, CK_FALSE), CKR_OK);
     a = ask(key, CKA_VALUE, 16);
-    EXPECT_EQ(a.rv, CKR_KEY_UNEXTRACTABLE);
-    EXPECT_EQ(a.length, 16u);
+    EXPECT_EQ(a.rv, CKR_ATTRIBUTE_SENSITIVE);
+    EXPECT_EQ(a.length, static_cast<CK_ULONG>(-1));
     TemplateBuilder back;
     back.flag(CKA_NEVER_EXTRACTABLE, false);
     EXPECT_EQ(applyTemplate(key, back, CK_FALSE), CKR_TEMPLATE_INCONSISTENT);
-    EXPECT_EQ(ask(key, CKA_VALUE, 16).rv, CKR_KEY_UNEXTRACTABLE);
+    EXPECT_EQ(ask(key, CKA_VALUE, 16).rv, CKR_ATTRIBUTE_SENSITIVE);
 }
 
 TEST(ObjectAttributes, CertificateTypeAndTrusted) {

@@ -59,7 +59,8 @@ TEST(ObjectStoredValue, AccessClassesOfEveryClassWithAStoredValue) {
     priv.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true).flag(CKA_PRIVATE, true);
     priv.bytes(CKA_VALUE, {2});
     cert.ulong(CKA_CLASS, CKO_CERTIFICATE).flag(CKA_TOKEN, true).bytes(CKA_VALUE, {3});
-    secret.ulong(CKA_CLASS, CKO_SECRET_KEY).flag(CKA_TOKEN, true).bytes(CKA_VALUE, {4});
+    secret.ulong(CKA_CLASS, CKO_SECRET_KEY).flag(CKA_TOKEN, true).flag(CKA_SENSITIVE, false);
+    secret.bytes(CKA_VALUE, {4});
     C11Object* objects[] = {makeObject<C11Data>(table, pub), makeObject<C11Data>(table, priv),
                             makeObject<C11X509>(table, cert),
                             makeObject<C11SecretKey>(table, secret)};
@@ -202,7 +203,8 @@ TEST(ObjectStoredValue, FetchFailuresAreDeviceErrorsAndCacheNothing) {
     ObjectTestCard card;
     CObjectTable table;
     TemplateBuilder t;
-    t.ulong(CKA_CLASS, CKO_SECRET_KEY).flag(CKA_TOKEN, true).bytes(CKA_VALUE, Bytes(8, 0x11));
+    t.ulong(CKA_CLASS, CKO_SECRET_KEY).flag(CKA_TOKEN, true).flag(CKA_SENSITIVE, false);
+    t.bytes(CKA_VALUE, Bytes(8, 0x11));
     unsigned long number = makeObject<C11SecretKey>(table, t)->getHandle();
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
     C11Object* key = reloadedObject(card, table, number);

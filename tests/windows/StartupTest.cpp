@@ -144,7 +144,8 @@ TEST_F(WindowsStartup, RegistryConfigurationLoadsAndDetachFinalizes) {
     EXPECT_EQ(opens(), opensBefore + 1);
     CK_INFO info;
     EXPECT_EQ(list->C_GetInfo(&info), CKR_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.manufacturerID)), "Velmora");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.manufacturerID), 32),
+              "Velmora" + std::string(25, ' '));
     // The application never finalises: unloading does it.
     unloadProvider();
     EXPECT_EQ(closes(), closesBefore + 1);
