@@ -82,9 +82,15 @@ CK_RV C11Key::setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attributes)
     attr::walk(attributes, [&](CK_ATTRIBUTE* a) {
         CK_RV r;
         switch (a->type) {
-            case CKA_KEY_TYPE:
-                r = attr::takeUlong(a, m_ulKeyType);
+            case CKA_KEY_TYPE: {
+                // The record keeps one byte of key type: a wider one would
+                // read back as another type.
+                CK_ULONG keyType = 0;
+                r = attr::takeUlong(a, keyType);
+                if (r == CKR_OK && keyType > 0xFF) r = CKR_ATTRIBUTE_VALUE_INVALID;
+                if (r == CKR_OK) m_ulKeyType = keyType;
                 break;
+            }
             case CKA_ID:
                 r = attr::takeBytes(a, m_pblID);
                 break;
