@@ -9,8 +9,9 @@
 //           ZT_initPIN; the PIN being changed for ZT_changePIN)
 //   0x6A80  wrong data: a block not smaller than the modulus, malformed
 //           PKCS#1 type 2 padding, an RSA key that cannot be imported
-//   7       the stored value was allocated but never written (low 16 bits 7)
-//   9       the card holds no object directory yet (low 16 bits 9)
+//   7       the stored value was allocated but never written (exactly 7)
+//   9       the card holds no object directory yet (exactly 9; the provider
+//           takes no other status, such as 0x80100009, for it)
 //
 // Library codes, all of the form 0x5A54xxxx ("ZT"); none has 7 or 9 in its
 // low 16 bits:

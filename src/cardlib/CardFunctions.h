@@ -27,9 +27,11 @@ enum : uint32_t {
     kAccessSecretKey = 3,
 };
 
-// Statuses the provider interprets itself.
-constexpr uint32_t kStatusEmptyObject = 7;  // low 16 bits: value never written
-constexpr uint32_t kStatusNoDirectory = 9;  // low 16 bits: no directory stored yet
+// Statuses the provider interprets itself, recognised only when the library
+// answers exactly them (a status that merely ends in 7 or 9, like PC/SC's
+// 0x80100009, is a failure like any other).
+constexpr uint32_t kStatusEmptyObject = 7;  // the stored value was allocated, never written
+constexpr uint32_t kStatusNoDirectory = 9;  // the card holds no directory yet
 constexpr uint32_t kStatusNotVerified = 0x6982;
 constexpr uint32_t kStatusPinBlocked = 0x6983;
 constexpr uint32_t kStatusWrongData = 0x6A80;

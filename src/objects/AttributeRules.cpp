@@ -162,12 +162,16 @@ bool sameBytes(const CK_ATTRIBUTE* a, const void* data, size_t length) {
 }
 }  // namespace
 
+// An absent value answers as empty (length 0), and the directory cannot tell
+// the two apart: a search for the empty value finds both.
 bool matchBytes(const CK_ATTRIBUTE* a, const OrlByteArray* value) {
-    return value && sameBytes(a, value->getContent(), value->getLength());
+    if (!value) return a->ulValueLen == 0;
+    return sameBytes(a, value->getContent(), value->getLength());
 }
 
 bool matchText(const CK_ATTRIBUTE* a, const std::string* value) {
-    return value && sameBytes(a, value->data(), value->size());
+    if (!value) return a->ulValueLen == 0;
+    return sameBytes(a, value->data(), value->size());
 }
 
 bool matchDate(const CK_ATTRIBUTE* a, const CK_DATE* value) {

@@ -52,12 +52,8 @@ CK_RV C11Data::getAttributes(CAttributeVector& attributes) {
         CK_RV r = CKR_OK;
         switch (a->type) {
             case CKA_APPLICATION:
-                if (!m_szApplication) {
-                    a->ulValueLen = attr::kInvalidLength;
-                    r = CKR_ATTRIBUTE_TYPE_INVALID;
-                } else {
-                    r = attr::replyText(a, m_szApplication.get());
-                }
+                // Absent reads as empty: the directory stores both as length 0.
+                r = attr::replyText(a, m_szApplication.get());
                 break;
             case CKA_VALUE:
                 r = loadValue();

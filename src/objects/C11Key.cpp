@@ -83,6 +83,8 @@ CK_RV C11Key::setAttributes(CK_BBOOL bJustCreated, CAttributeVector& attributes)
         CK_RV r;
         switch (a->type) {
             case CKA_KEY_TYPE:
+                // The record keeps one byte of key type: a wider one would
+                // read back as another type.
                 r = attr::takeUlong8(a, m_ulKeyType);
                 break;
             case CKA_ID:

@@ -4,24 +4,27 @@
 
 #include "DirectoryCodec.h"
 #include "Log.h"
-#include "ObjectNumbers.h"
 
 namespace {
 constexpr unsigned char kFlagToken = 0x04;
 constexpr unsigned char kFlagPrivate = 0x02;
 constexpr unsigned char kFlagModifiable = 0x01;
+// Identities of objects; under the global lock.
+uint64_t s_nextIdentity = 1;
 }  // namespace
 
 C11Object::C11Object(ZT_HANDLE hConnection)
-    : m_usObjNumber(takeObjectNumber(hConnection)), m_hConnection(hConnection) {}
+    : m_ullIdentity(s_nextIdentity++), m_hConnection(hConnection) {}
 
-C11Object::C11Object(ZT_HANDLE hConnection, CBufferedReader& reader) : m_hConnection(hConnection) {
+C11Object::C11Object(ZT_HANDLE hConnection, CBufferedReader& reader)
+    : m_ullIdentity(s_nextIdentity++), m_hConnection(hConnection) {
     dir::getU16(reader, m_usObjNumber);
+    m_ulHandle = m_usObjNumber;
     unsigned char byte = 0;
     if (dir::getU8(reader, byte)) m_ulClass = byte;
+    m_bToken = true;
     unsigned char flags = 0;
     if (dir::getU8(reader, flags)) {
-        m_bToken = (flags & kFlagToken) != 0;
         m_bPrivate = (flags & kFlagPrivate) != 0;
         m_bModifiable = (flags & kFlagModifiable) != 0;
     }

@@ -23,9 +23,12 @@ constexpr CK_ULONG kClassUnset = 255;
 
 class C11Object {
 public:
-    // From a template: defaults, and the next free object number of the slot.
+    // From a template: defaults; the number and handle come when the object
+    // enters the slot's table (CObjectTable::insertTokenObject and
+    // insertSessionObject).
     explicit C11Object(ZT_HANDLE hConnection);
-    // From the directory: reads the object header.
+    // From the directory: reads the object header. Every record is a token
+    // object, whatever its token flag says (the directory holds nothing else).
     C11Object(ZT_HANDLE hConnection, CBufferedReader& reader);
     virtual ~C11Object();
     C11Object(const C11Object&) = delete;
@@ -46,7 +49,18 @@ public:
     bool isPrivate() const { return m_bPrivate; }
     bool isModifiable() const { return m_bModifiable; }
     uint16_t getObjNumber() const { return m_usObjNumber; }
-    CK_OBJECT_HANDLE getHandle() const { return m_usObjNumber; }
+    // The handle applications see: the object number of a token object, a
+    // value above every object number for a session object, 0 before the
+    // object entered a table.
+    CK_OBJECT_HANDLE getHandle() const { return m_ulHandle; }
+    void setObjNumber(uint16_t number) {
+        m_usObjNumber = number;
+        m_ulHandle = number;
+    }
+    void setSessionHandle(CK_OBJECT_HANDLE handle) { m_ulHandle = handle; }
+    // Unique to this object among all objects the process ever made, so that
+    // a session can tell its own objects from later ones with the same handle.
+    uint64_t getIdentity() const { return m_ullIdentity; }
     ZT_HANDLE getConnection() const { return m_hConnection; }
     // The slot reconnected to the same card (logout ends the card's verification).
     void setConnection(ZT_HANDLE hConnection) { m_hConnection = hConnection; }
@@ -58,6 +72,21 @@ public:
     bool isJustCreated() const { return m_bJustCreated; }
     bool isDataModified() const { return m_bDataModified; }
 
+    // Stored values allocated by write() that no stored directory names yet:
+    // the token store frees them when the directory write fails.
+    bool hasFreshPath() const { return m_bFreshPath; }
+    // The value a changed object's write() replaced: freed by the token store
+    // once the directory naming the new one is stored. Null when none.
+    const char* getRetiredPath() const {
+        return m_szRetiredPath ? m_szRetiredPath->c_str() : nullptr;
+    }
+    // After the directory write: stored (the fresh path is named, the retired
+    // one forgotten) or not (the fresh path is forgotten).
+    void settleStoredPaths() {
+        m_bFreshPath = false;
+        m_szRetiredPath.reset();
+    }
+
 protected:
     // How a stored value's fetch reports: data objects and secret keys take the
     // status 7 (never written) as the one-byte value 0x00, certificates do not.
@@ -67,9 +96,10 @@ protected:
     // object without a path has nothing stored yet: empty value, no card call.
     CK_RV fetchStoredValue(uint32_t accessClass, unsigned long reserve, FetchStyle style,
                            OrlByteArray& value);
-    // write() of the classes with a stored value: adds it to the token the
-    // first time (ZT_addObj twice), replaces it after a change (ZT_writeObj),
-    // then appends the record body. gather supplies the value to store.
+    // write() of the classes with a stored value: after a creation or a
+    // change of the value, allocates a new stored value (ZT_addObj without
+    // data) and fills it (ZT_addObj with the data, skipped for an empty
+    // value), then appends the record body. gather supplies the value.
     template <typename Gather>
     CK_RV storeValue(uint32_t accessClass, const char* addName, OrlBufferedWriter& writer,
                      Gather&& gather);
@@ -80,11 +110,15 @@ protected:
     bool m_bModifiable = true;
     OwnedText m_szLabel;
     uint16_t m_usObjNumber = 0;
+    CK_OBJECT_HANDLE m_ulHandle = 0;
+    uint64_t m_ullIdentity;
     ZT_HANDLE m_hConnection;
     OwnedText m_szPath;
     OwnedBytes m_pObjID;
     bool m_bDataModified = false;
     bool m_bJustCreated = false;
+    bool m_bFreshPath = false;
+    OwnedText m_szRetiredPath;
 };
 
 template <typename Gather>
@@ -92,11 +126,19 @@ CK_RV C11Object::storeValue(uint32_t accessClass, const char* addName, OrlBuffer
                             Gather&& gather) {
     CK_RV rv = CKR_OK;
     CardFunctions* card = cardFunctions();
-    if (m_bJustCreated) {
+    if (m_bJustCreated || m_bDataModified) {
         if (!card || !card->ZT_addObj) {
             logError("<e> %s NOT SUPPORTED", addName);
             return CKR_FUNCTION_NOT_SUPPORTED;
         }
+        // The value to store, gathered before anything is allocated.
+        OrlByteArray value;
+        CK_RV gathered = gather(value);
+        if (gathered != CKR_OK) return gathered;
+        // A new value always goes to a newly allocated stored value; the old
+        // one is freed only after the directory names the new one. So a
+        // record never names a half-written value, and (path, record) tells
+        // every process whether its cached value is still the card's.
         char path[kCardPathSize] = {0};
         OrlByteArray empty;
         ZT_STATUS status = card->ZT_addObj(m_hConnection, empty, accessClass, path);
@@ -105,28 +147,19 @@ CK_RV C11Object::storeValue(uint32_t accessClass, const char* addName, OrlBuffer
             return CKR_DEVICE_ERROR;
         }
         path[kCardPathSize - 1] = 0;
+        if (!m_bJustCreated && m_szPath && !m_szPath->empty() && !m_szRetiredPath) {
+            m_szRetiredPath = std::move(m_szPath);
+        }
         setPath(path);
-        OrlByteArray value;
-        CK_RV gathered = gather(value);
-        if (gathered != CKR_OK) return gathered;
-        status = card->ZT_addObj(m_hConnection, value, accessClass, path);
-        if (status != 0) {
-            logError("<e> ZT_addObj %X", status);
-            rv = CKR_DEVICE_ERROR;
-        }
-    } else if (m_bDataModified) {
-        OrlByteArray value;
-        CK_RV gathered = gather(value);
-        if (gathered != CKR_OK) return gathered;
-        if (!card || !card->ZT_writeObj) {
-            logError("<e> ZT_writeObject NOT SUPPORTED");
-            return CKR_FUNCTION_NOT_SUPPORTED;
-        }
-        ZT_STATUS status =
-            card->ZT_writeObj(m_hConnection, getPath() ? getPath() : "", accessClass, value);
-        if (status != 0) {
-            logError("<e> ZT_writeObj %X", status);
-            rv = CKR_DEVICE_ERROR;
+        m_bFreshPath = true;
+        // An empty value stays "allocated, never written", which reads back
+        // as empty: ZT_addObj with no data would allocate once more.
+        if (value.getLength() > 0) {
+            status = card->ZT_addObj(m_hConnection, value, accessClass, path);
+            if (status != 0) {
+                logError("<e> ZT_addObj %X", status);
+                rv = CKR_DEVICE_ERROR;
+            }
         }
     }
     m_bJustCreated = false;

@@ -21,6 +21,8 @@ public:
 
     uint32_t remaining() const { return m_ulLength - m_ulPosition; }
     uint32_t position() const { return m_ulPosition; }
+    // The bytes the reader was made from.
+    const unsigned char* data() const { return m_pData; }
 
 private:
     unsigned char* m_pData;

@@ -20,12 +20,8 @@ CK_RV CCSPContainer::getAttributes(CAttributeVector& attributes) {
         CK_RV r = CKR_OK;
         switch (a->type) {
             case CKA_CONTAINER_NAME:
-                if (!m_szContainerName) {
-                    a->ulValueLen = attr::kInvalidLength;
-                    r = CKR_ATTRIBUTE_TYPE_INVALID;
-                } else {
-                    r = attr::replyText(a, m_szContainerName.get());
-                }
+                // Absent reads as empty: the directory stores both as length 0.
+                r = attr::replyText(a, m_szContainerName.get());
                 break;
             case CKA_CONTAINER_INDEX:
                 r = attr::replyUlong(a, m_ulContainerIndex);

@@ -1,5 +1,7 @@
 #include "CObjectTable.h"
 
+#include <cstring>
+
 #include "C11Data.h"
 #include "C11RSAPrivateKey.h"
 #include "C11RSAPublicKey.h"
@@ -9,8 +11,10 @@
 #include "OrlVector.h"
 
 namespace {
-// Head of the list of live tables; a plain pointer, so no exit-time destructor.
-CObjectTable* s_firstTable = nullptr;
+
+// Handles of session objects, process-wide so that they differ between slots too.
+unsigned long s_nextSessionHandle = CObjectTable::kFirstSessionHandle;
+constexpr unsigned long kLastSessionHandle = 0xFFFFFFFFUL;
 
 C11Object* readRecord(unsigned char tag, ZT_HANDLE hConnection, CBufferedReader& reader) {
     switch (tag) {
@@ -28,29 +32,29 @@ C11Object* readRecord(unsigned char tag, ZT_HANDLE hConnection, CBufferedReader&
             throw CUnknownObjectClass{tag};
     }
 }
+
+// Whether `kept` would write exactly the record body just read.
+bool writesSameRecord(C11Object& kept, C11Object& read, const unsigned char* body,
+                      uint32_t length) {
+    // An object with changes not yet stored is not what the card holds.
+    if (kept.isJustCreated() || kept.isDataModified()) return false;
+    if (kept.getClass() != read.getClass()) return false;
+    const char* a = kept.getPath();
+    const char* b = read.getPath();
+    if (!a || !b || std::strcmp(a, b) != 0) return false;
+    OrlBufferedWriter writer;
+    kept.serialize(writer);
+    OrlByteArray bytes;
+    writer.getContent(bytes);
+    return bytes.getLength() == length && std::memcmp(bytes.getContent(), body, length) == 0;
+}
+
 }  // namespace
 
-CObjectTable::CObjectTable() {
-    m_pNextTable = s_firstTable;
-    if (s_firstTable) s_firstTable->m_pPrevTable = this;
-    s_firstTable = this;
-}
+CObjectTable::CObjectTable() = default;
 
 CObjectTable::~CObjectTable() {
     clear();
-    if (m_pPrevTable) {
-        m_pPrevTable->m_pNextTable = m_pNextTable;
-    } else {
-        s_firstTable = m_pNextTable;
-    }
-    if (m_pNextTable) m_pNextTable->m_pPrevTable = m_pPrevTable;
-}
-
-bool CObjectTable::isNumberTaken(ZT_HANDLE hConnection, uint16_t number) {
-    for (CObjectTable* t = s_firstTable; t; t = t->m_pNextTable) {
-        if (t->m_bBound && t->m_hConnection == hConnection && t->containsKey(number)) return true;
-    }
-    return false;
 }
 
 void CObjectTable::removeAll() {
@@ -60,6 +64,13 @@ void CObjectTable::removeAll() {
 void CObjectTable::clear() {
     removeAll();
     m_bReloadNeeded = true;
+}
+
+C11Object* CObjectTable::find(CK_OBJECT_HANDLE hObject) {
+    unsigned long key = hObject;
+    C11Object* object = nullptr;
+    if (!get(key, object)) return nullptr;
+    return object;
 }
 
 bool CObjectTable::removeObject(CK_OBJECT_HANDLE hObject) {
@@ -97,7 +108,6 @@ void CObjectTable::removeTokenObjects() {
 }
 
 void CObjectTable::rebind(ZT_HANDLE hConnection) {
-    if (m_bBound) m_hConnection = hConnection;
     unsigned long key = 0;
     C11Object* object = nullptr;
     for (Entry* e = getFirstEntry(); e;) {
@@ -108,17 +118,62 @@ void CObjectTable::rebind(ZT_HANDLE hConnection) {
 
 void CObjectTable::reload(ZT_HANDLE hConnection, CBufferedReader& reader) {
     logMessage("-> reload");
-    m_bBound = true;
-    m_hConnection = hConnection;
-    removeTokenObjects();
+    m_bReloadNeeded = true;
+    // The token objects named by the directory read so far, by number.
+    OrlHashtable<unsigned long, C11Object*> named;
+    struct Cleanup {
+        CObjectTable& table;
+        OrlHashtable<unsigned long, C11Object*>& named;
+        // Token objects no record names were destroyed elsewhere. Runs also
+        // when an unknown tag ends the reading, as the old reload did.
+        ~Cleanup() {
+            table.removeWhere(
+                [&](C11Object* o) { return o->isToken() && !named.containsKey(o->getHandle()); });
+        }
+    } cleanup{*this, named};
+
     unsigned char tag = 0;
-    while (reader.read(&tag, 1) == 1) {
+    while (true) {
+        uint32_t start = reader.position();
+        if (reader.read(&tag, 1) != 1) break;
         logMessage("CLASS %d", tag);
-        C11Object* object = readRecord(tag, hConnection, reader);
-        unsigned long key = object->getObjNumber();
-        C11Object* displaced = nullptr;
-        if (get(key, displaced) && displaced != object) delete displaced;
-        put(key, object);
+        C11Object* read = readRecord(tag, hConnection, reader);
+        unsigned long key = read->getHandle();
+        C11Object* current = nullptr;
+        if (get(key, current) && current && current->isToken() &&
+            writesSameRecord(*current, *read, reader.data() + start + 1,
+                             reader.position() - start - 1)) {
+            delete read;
+        } else {
+            if (current) delete current;
+            put(key, read);
+            current = read;
+        }
+        named.put(key, current);
     }
     m_bReloadNeeded = false;
+}
+
+CK_OBJECT_HANDLE CObjectTable::insertTokenObject(C11Object* object) {
+    for (uint32_t tries = 0; tries <= 0xFFFF; ++tries) {
+        uint16_t number = m_usNextNumber++;
+        if (number == 0 || containsKey(number)) continue;
+        object->setObjNumber(number);
+        put(number, object);
+        return number;
+    }
+    return 0;
+}
+
+CK_OBJECT_HANDLE CObjectTable::insertSessionObject(C11Object* object) {
+    while (containsKey(s_nextSessionHandle)) {
+        s_nextSessionHandle = s_nextSessionHandle == kLastSessionHandle ? kFirstSessionHandle
+                                                                        : s_nextSessionHandle + 1;
+    }
+    unsigned long handle = s_nextSessionHandle;
+    s_nextSessionHandle =
+        s_nextSessionHandle == kLastSessionHandle ? kFirstSessionHandle : s_nextSessionHandle + 1;
+    object->setSessionHandle(handle);
+    put(handle, object);
+    return handle;
 }

@@ -3,7 +3,6 @@
 #include "C11Object.h"
 #include "CardLibrary.h"
 #include "Log.h"
-#include "ObjectNumbers.h"
 
 namespace {
 constexpr unsigned long kDirectoryReserve = 2000;
@@ -15,9 +14,9 @@ void parseObjectDirectory(const OrlByteArray& directory, ZT_HANDLE hConnection,
     unsigned char counter[2] = {0, 0};
     if (reader.read(counter, 1) == 1) {
         reader.read(counter + 1, 1);
-        g_usNextObjNumber = static_cast<uint16_t>(counter[0] << 8 | counter[1]);
+        table.takeNextNumber(static_cast<uint16_t>(counter[0] << 8 | counter[1]));
     } else {
-        g_usNextObjNumber = 1;
+        table.takeNextNumber(1);
     }
     table.reload(hConnection, reader);
 }
@@ -31,8 +30,9 @@ CK_RV readObjectDirectory(ZT_HANDLE hConnection, CObjectTable& table) {
     OrlByteArray directory;
     directory.ensureCapacity(kDirectoryReserve);
     ZT_STATUS status = card->ZT_getObjectTbl(hConnection, directory);
-    if (status != 0 && (status & 0xFFFF) != kStatusNoDirectory) {
+    if (status != 0 && status != kStatusNoDirectory) {
         logError("<e> ZT_getObjectTbl: %x", status);
+        table.markForReload();
         return CKR_DEVICE_ERROR;
     }
     if (status != 0) directory.removeAll();
@@ -52,8 +52,8 @@ CK_RV buildObjectDirectory(CObjectTable& table, OrlByteArray& directory) {
         directory.append(static_cast<unsigned char>(0x01));
         return CKR_OK;
     }
-    directory.append(static_cast<unsigned char>(g_usNextObjNumber >> 8));
-    directory.append(static_cast<unsigned char>(g_usNextObjNumber & 0xFF));
+    directory.append(static_cast<unsigned char>(table.nextNumber() >> 8));
+    directory.append(static_cast<unsigned char>(table.nextNumber() & 0xFF));
     OrlBufferedWriter writer;
     unsigned long key = 0;
     C11Object* object = nullptr;

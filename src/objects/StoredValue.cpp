@@ -17,11 +17,11 @@ CK_RV C11Object::fetchStoredValue(uint32_t accessClass, unsigned long reserve, F
     if (reserve) read.ensureCapacity(reserve);
     if (style == FetchStyle::Certificate) logMessage("ZT_readObj");
     ZT_STATUS status = card->ZT_readObj(m_hConnection, m_szPath->c_str(), accessClass, read);
+    // Exactly "allocated, never written": the value is empty (a zero-length
+    // value is stored that way). Any other failure is a failure, never a value.
+    if (status == kStatusEmptyObject) return CKR_OK;
     if (status != 0) {
-        if (style == FetchStyle::Data && (status & 0xFFFF) == kStatusEmptyObject) {
-            value.append(static_cast<unsigned char>(0));
-            return CKR_OK;
-        }
+        value.removeAll();
         if (style == FetchStyle::Certificate) {
             logError("ZT_readObj error %x", status);
         } else {

@@ -70,21 +70,32 @@ CK_RV CSession::close() {
     return CKR_OK;
 }
 
-// The objects this session created leave the slot's object table with it
-// (those another session destroyed already are gone from the table).
+// The objects this session created leave the slot's object table with it:
+// only those still there as the same objects (another session may have
+// destroyed one, a logout dropped the private ones, and a later object may
+// have the handle now).
 void CSession::deleteSessionObjects() {
     if (m_pSessionData) {
         CObjectTable& table = m_pSessionData->m_objectTable;
         for (uint32_t i = 0; i < m_sessionObjects.size(); ++i) {
-            unsigned long number = m_sessionObjects.elementAt(i);
-            C11Object* object = nullptr;
-            // A token object read since under the same number is not ours.
-            if (table.get(number, object) && object && !object->isToken()) {
-                table.removeObject(number);
+            const COwnedObject& owned = m_sessionObjects.elementAt(i);
+            C11Object* object = table.find(owned.handle);
+            if (object && !object->isToken() && object->getIdentity() == owned.identity) {
+                table.removeObject(owned.handle);
             }
         }
     }
     m_sessionObjects.removeAll();
+}
+
+CK_OBJECT_HANDLE CSession::addSessionObject(C11Object* object) {
+    CK_OBJECT_HANDLE handle = m_pSessionData->m_objectTable.insertSessionObject(object);
+    // The vector grows one element at a time; doubling keeps creation linear.
+    if (m_sessionObjects.size() == m_sessionObjects.capacity()) {
+        m_sessionObjects.ensureCapacity(2 * m_sessionObjects.capacity() + 4);
+    }
+    m_sessionObjects.addElement(COwnedObject{handle, object->getIdentity()});
+    return handle;
 }
 
 CK_RV CSession::smartCardRemoved() {

@@ -17,7 +17,19 @@
 #include "cryptoki.h"
 
 class CSessionData;
+class C11Object;
+class CTokenStore;
 class C11RSAPrivateKey;
+
+// A session object a session created: its handle, and its identity, so that a
+// later object under the same handle is never taken for it.
+struct COwnedObject {
+    CK_OBJECT_HANDLE handle;
+    uint64_t identity;
+    bool operator==(const COwnedObject& other) const {
+        return handle == other.handle && identity == other.identity;
+    }
+};
 class C11RSAPublicKey;
 
 class CSession {
@@ -69,10 +81,13 @@ public:
     CK_RV initPIN(const char* pin);
 
     // Object operations and object search (SessionObjects.cpp, SessionSearch.cpp).
-    // The slot's object table is shared by all its sessions; token objects are
-    // written to the card (the whole directory) before a change returns.
+    // The slot's object table is shared by all its sessions and is a cache of
+    // the card: every change of a token object is one token transaction
+    // (CTokenStore), stored on the card before the change returns.
+    // loadObjects brings the table up to date for a read (cheap when nothing
+    // changed elsewhere).
     CK_RV loadObjects();
-    CK_RV writeObjects();
+    CTokenStore& tokenStore();
     CK_RV createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE* phObject);
     CK_RV loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE* phObject);
     void clearDefaultContainers();
@@ -153,10 +168,14 @@ public:
     // m_pHash, m_ulDigestLen, m_data, m_pCipher.
     COperationState m_operation;
     std::unique_ptr<OrlVector<uint32_t>> m_pFindResults;  // null = no search active
-    OrlVector<uint32_t> m_sessionObjects;  // session objects created through this session
+    OrlVector<COwnedObject> m_sessionObjects;  // session objects created through this session
     uint32_t m_ulFindPos;
     CK_NOTIFY m_pfnNotify;
     CK_VOID_PTR m_pApplication;
+
+    // Puts a new session object into the slot's table and records it as this
+    // session's; returns its handle.
+    CK_OBJECT_HANDLE addSessionObject(C11Object* object);
 
 private:
     CK_RV guardFailure() const;  // logs and answers why the guard failed

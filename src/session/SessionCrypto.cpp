@@ -20,6 +20,11 @@ public:
     std::unique_ptr<CCryptoKey> findKey(CK_OBJECT_HANDLE hKey) override {
         C11Object* object = nullptr;
         unsigned long key = hKey;
+        // A key another process destroyed is gone here too. A failed read
+        // leaves the table as it was: the card answers for the key itself.
+        if (m_session.m_pSessionData && hKey < CObjectTable::kFirstSessionHandle) {
+            m_session.loadObjects();
+        }
         if (!m_session.m_pSessionData ||
             !m_session.m_pSessionData->m_objectTable.get(key, object) || !object)
             return nullptr;

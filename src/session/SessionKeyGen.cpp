@@ -17,6 +17,8 @@
 #include "C11SecretKey.h"
 #include "CSession.h"
 #include "CardStorage.h"
+#include "DefaultMarks.h"
+#include "TokenStore.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
@@ -91,37 +93,6 @@ void logVector(CAttributeVector& attributes) {
     }
 }
 
-// The default-container marks of the slot's key pairs, kept so that a
-// generation that fails after taking them can put them back.
-class SavedDefaultMarks {
-public:
-    explicit SavedDefaultMarks(CObjectTable& table) : m_table(table) {
-        unsigned long key = 0;
-        C11Object* object = nullptr;
-        for (CObjectTable::Entry* e = table.getFirstEntry(); e;) {
-            e = table.getNextEntry(e, key, object);
-            CCSPContainer* container = dynamic_cast<CCSPContainer*>(object);
-            if (container && container->getDefaultContainer()) {
-                m_marks.emplace_back(key, container->getDefaultContainer());
-            }
-        }
-    }
-    void restore() {
-        for (const auto& mark : m_marks) {
-            unsigned long key = mark.first;
-            C11Object* object = nullptr;
-            if (!m_table.get(key, object)) continue;
-            if (CCSPContainer* container = dynamic_cast<CCSPContainer*>(object)) {
-                container->setDefaultContainer(mark.second);
-            }
-        }
-    }
-
-private:
-    CObjectTable& m_table;
-    std::vector<std::pair<unsigned long, unsigned char>> m_marks;
-};
-
 CK_ULONG modulusBitsOf(C11RSAPublicKey& publicKey) {
     CK_ULONG bits = 0;
     CK_ATTRIBUTE query = {CKA_MODULUS_BITS, &bits, sizeof(bits)};
@@ -195,30 +166,27 @@ CK_RV CSession::generateKey(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pTemplate, C
         return CKR_TEMPLATE_INCONSISTENT;
     }
 
-    CK_OBJECT_HANDLE handle = key->getHandle();
-    *phKey = handle;
     key->setLocal(true);
-    bool token = key->isToken();
+    if (!key->isToken()) {
+        *phKey = addSessionObject(key.release());
+        return CKR_OK;
+    }
     CObjectTable& table = m_pSessionData->m_objectTable;
-    C11SecretKey* stored = key.release();
-    table.put(handle, stored);
-    if (token) {
-        rv = writeObjects();
-        if (rv != CKR_OK) {
-            logError("<e> Error writeObjects %lX", rv);
-            // The directory on the card is unchanged: the key leaves the table,
-            // and a value already stored for it leaves the card.
-            std::string path = stored->getPath() ? stored->getPath() : "";
-            table.removeObject(handle);
-            releaseCardStorage(hConnection, path);
-        }
-        return rv;
+    CTokenTransaction transaction(tokenStore(), hConnection, m_pSessionData->m_szReaderName);
+    rv = transaction.begin();
+    if (rv != CKR_OK) return rv;
+    CK_OBJECT_HANDLE handle = table.insertTokenObject(key.get());
+    if (handle == 0) return CKR_DEVICE_MEMORY;
+    key.release();
+    *phKey = handle;
+    rv = transaction.commit();
+    if (rv != CKR_OK) {
+        // The directory on the card is unchanged (the key's value left the
+        // card again): the key leaves the table.
+        logError("<e> Error writeObjects %lX", rv);
+        table.removeObject(handle);
     }
-    if (m_sessionObjects.size() == m_sessionObjects.capacity()) {
-        m_sessionObjects.ensureCapacity(2 * m_sessionObjects.capacity());
-    }
-    m_sessionObjects.addElement(static_cast<uint32_t>(handle));
-    return CKR_OK;
+    return rv;
 }
 
 CK_RV CSession::createKeyPairObject(CAttributeVector& publicAttributes,
@@ -317,12 +285,6 @@ CK_RV CSession::generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicK
 
     ZT_HANDLE hConnection = m_pSessionData->m_hConnection;
     CObjectTable& table = m_pSessionData->m_objectTable;
-    // Every failure from here on gives the older pairs their marks back.
-    SavedDefaultMarks oldMarks(table);
-    clearDefaultContainers();
-    privateKey->setDefaultContainer(1);
-    publicKey->setDefaultContainer(1);
-    logMessage("Default Container");
 
     char path[kKeyPathSize] = {0};
     try {
@@ -333,12 +295,10 @@ CK_RV CSession::generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicK
                                                exponent.get(), path);
         if (status != 0) {
             logError("<e> ZT_genKeyPair %X", status);
-            oldMarks.restore();
             return CKR_DEVICE_ERROR;
         }
     } catch (...) {
         logError("<e> Unexpected Exception thrown by ZT_genKeyPair");
-        oldMarks.restore();
         return CKR_GENERAL_ERROR;
     }
     path[kKeyPathSize - 1] = 0;
@@ -346,7 +306,6 @@ CK_RV CSession::generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicK
     // From here the token holds a pair: a failure frees its storage again.
     auto abandon = [&](CK_RV result) {
         releaseCardStorage(hConnection, path);
-        oldMarks.restore();
         return result;
     };
     if (pathLength == 0) {
@@ -412,19 +371,31 @@ CK_RV CSession::generateKeyPair(CK_MECHANISM* pMechanism, CK_ATTRIBUTE* pPublicK
     privateKey->setLocal(true);
     publicKey->setLocal(true);
 
-    CK_OBJECT_HANDLE publicHandle = publicKey->getHandle();
-    CK_OBJECT_HANDLE privateHandle = privateKey->getHandle();
+    // The card holds the pair now; the directory names it once the
+    // transaction commits (a crash before leaves an unnamed pair).
+    CTokenTransaction transaction(tokenStore(), hConnection, m_pSessionData->m_szReaderName);
+    rv = transaction.begin();
+    if (rv != CKR_OK) return abandon(rv);
+    // Every failure from here on gives the older pairs their marks back.
+    CSavedDefaultMarks oldMarks(table);
+    clearDefaultContainers();
+    privateKey->setDefaultContainer(1);
+    publicKey->setDefaultContainer(1);
+    logMessage("Default Container");
+    CK_OBJECT_HANDLE publicHandle = table.insertTokenObject(publicKey.get());
+    if (publicHandle) publicKey.release();
+    CK_OBJECT_HANDLE privateHandle = publicHandle ? table.insertTokenObject(privateKey.get()) : 0;
+    if (privateHandle) privateKey.release();
     *phPublicKey = publicHandle;
     *phPrivateKey = privateHandle;
-    table.put(publicHandle, publicKey.release());
-    table.put(privateHandle, privateKey.release());
-    rv = writeObjects();
+    rv = privateHandle ? transaction.commit() : CKR_DEVICE_MEMORY;
     if (rv != CKR_OK) {
         // The directory on the card is unchanged: the pair leaves the table
         // and the card.
         logError("<e> writeObjects %lX", rv);
-        table.removeObject(privateHandle);
-        table.removeObject(publicHandle);
+        if (privateHandle) table.removeObject(privateHandle);
+        if (publicHandle) table.removeObject(publicHandle);
+        oldMarks.restore();
         return abandon(rv);
     }
     return CKR_OK;

@@ -1,7 +1,8 @@
-// Object operations of a session: reading and writing the token's object
-// directory, creating, importing, destroying, reading and changing objects.
-// The slot's object table is shared by every session of the slot; token
-// objects reach the card (the whole directory) before a change returns.
+// Object operations of a session: creating, importing, destroying, reading
+// and changing objects. The slot's object table is shared by every session of
+// the slot and is a cache of the card: every change of a token object runs as
+// one token transaction (TokenStore.h), which re-reads the directory when
+// another process changed it and stores the change before it returns.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,21 +14,19 @@
 #include "C11X509.h"
 #include "CSession.h"
 #include "CardStorage.h"
+#include "DefaultMarks.h"
 #include "CSessionData.h"
 #include "CardLibrary.h"
 #include "Log.h"
-#include "ObjectDirectory.h"
 #include "StoredCertificates.h"
+#include "TokenStore.h"
 
 namespace {
 
 constexpr unsigned kKeyPathSize = 256;
 
 C11Object* findObject(CObjectTable& table, CK_OBJECT_HANDLE hObject) {
-    unsigned long key = hObject;
-    C11Object* object = nullptr;
-    if (!table.get(key, object)) return nullptr;
-    return object;
+    return table.find(hObject);
 }
 
 // Whether an object of the table other than `except` keeps its value or key
@@ -45,38 +44,51 @@ bool isPathShared(CObjectTable& table, const std::string& path, const C11Object*
     return shared;
 }
 
+// Session objects never reach the card: their handles need no fresh table.
+bool mayBeTokenObject(CK_OBJECT_HANDLE hObject) {
+    return hObject < CObjectTable::kFirstSessionHandle;
+}
+
+// The flags that fix where an object lives and who may read or change it:
+// set at creation only. A template that gives one of them another value than
+// the object has is refused before anything changes.
+bool changesFixedFlag(const C11Object& object, CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
+    for (CK_ULONG i = 0; i < ulCount; ++i) {
+        bool current;
+        switch (pTemplate[i].type) {
+            case CKA_TOKEN:
+                current = object.isToken();
+                break;
+            case CKA_PRIVATE:
+                current = object.isPrivate();
+                break;
+            case CKA_MODIFIABLE:
+                current = object.isModifiable();
+                break;
+            default:
+                continue;
+        }
+        bool wanted = false;
+        // A malformed value is the attribute walk's to refuse.
+        if (attr::takeBool(&pTemplate[i], wanted) == CKR_OK && wanted != current) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+CTokenStore& CSession::tokenStore() {
+    return m_pSessionData->m_tokenStore;
+}
 
 CK_RV CSession::loadObjects() {
     logMessage("-> loadObjects");
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
-    CObjectTable& table = m_pSessionData->m_objectTable;
-    if (!table.needsReload()) {
-        logMessage("reload not needed");
-        return CKR_OK;
-    }
-    try {
-        rv = readObjectDirectory(m_pSessionData->m_hConnection, table);
-    } catch (...) {
-        logError("<e> Unexpected Exception thrown by ZT_getObjectTbl");
-        return CKR_GENERAL_ERROR;
-    }
+    rv = tokenStore().refresh(m_pSessionData->m_hConnection, m_pSessionData->m_szReaderName);
     if (rv != CKR_OK) return rv;
     logMessage("<- loadObjects");
     return CKR_OK;
-}
-
-CK_RV CSession::writeObjects() {
-    logMessage("-> writeObjects");
-    CK_RV rv = guard();
-    if (rv != CKR_OK) return rv;
-    try {
-        return writeObjectDirectory(m_pSessionData->m_hConnection, m_pSessionData->m_objectTable);
-    } catch (...) {
-        logError("<e> Unexpected Exception thrown by ZT_putObjectTbl");
-        return CKR_GENERAL_ERROR;
-    }
 }
 
 CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
@@ -151,38 +163,43 @@ CK_RV CSession::createObject(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
         logError("<e> Error CKO_PUBLIC_KEY token");
         return CKR_TEMPLATE_INCONSISTENT;
     }
-    if (object->isToken() && object->getClass() == CKO_CERTIFICATE) {
+    if (!object->isToken()) {
+        *phObject = addSessionObject(object);
+        logMessage("<- createObject %lX", rv);
+        return CKR_OK;
+    }
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    CTokenTransaction transaction(tokenStore(), hConnection, m_pSessionData->m_szReaderName);
+    rv = transaction.begin();
+    if (rv != CKR_OK) {
+        logError("<e> loadObjects returns: %lX", rv);
+        delete object;
+        return rv;
+    }
+    // Against the certificates the card holds now, whoever stored them.
+    if (object->getClass() == CKO_CERTIFICATE) {
         bool loggedIn = m_pSessionData->m_ulUserType != kNoUserType;
-        if (C11Object* stored = findStoredCertificate(m_pSessionData->m_objectTable, pTemplate,
-                                                      ulCount, loggedIn)) {
+        if (C11Object* stored = findStoredCertificate(table, pTemplate, ulCount, loggedIn)) {
             delete object;
             *phObject = stored->getHandle();
             logMessage("<- createObject: certificate already on the token %lX", *phObject);
             return CKR_OK;
         }
     }
-
-    CK_OBJECT_HANDLE handle = object->getHandle();
+    CK_OBJECT_HANDLE handle = table.insertTokenObject(object);
+    if (handle == 0) {
+        logError("<e> no object number left");
+        delete object;
+        return CKR_DEVICE_MEMORY;
+    }
     *phObject = handle;
-    CObjectTable& table = m_pSessionData->m_objectTable;
-    table.put(handle, object);
-    if (object->isToken()) {
-        rv = writeObjects();
-        if (rv != CKR_OK) {
-            logError("<e> Error writeObjects %lX", rv);
-            // The directory on the card is unchanged: the object leaves the
-            // table, and a value already stored for it leaves the card.
-            std::string path = object->getPath() ? object->getPath() : "";
-            table.removeObject(handle);
-            releaseCardStorage(hConnection, path);
-            return rv;
-        }
-    } else {
-        // The vector grows one element at a time; doubling keeps creation linear.
-        if (m_sessionObjects.size() == m_sessionObjects.capacity()) {
-            m_sessionObjects.ensureCapacity(2 * m_sessionObjects.capacity());
-        }
-        m_sessionObjects.addElement(static_cast<uint32_t>(handle));
+    rv = transaction.commit();
+    if (rv != CKR_OK) {
+        // The card's directory is unchanged (a value already stored for the
+        // object left the card again): the object leaves the table.
+        logError("<e> Error writeObjects %lX", rv);
+        table.removeObject(handle);
+        return rv;
     }
     logMessage("<- createObject %lX", rv);
     return rv;
@@ -296,24 +313,6 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
     privateKey->setContainerIndex(index);
     publicKey->setContainerIndex(index);
 
-    // The older pairs' marks, to put back when the directory cannot be written.
-    std::vector<std::pair<unsigned long, unsigned char>> oldMarks;
-    {
-        unsigned long key = 0;
-        C11Object* object = nullptr;
-        for (CObjectTable::Entry* e = table.getFirstEntry(); e;) {
-            e = table.getNextEntry(e, key, object);
-            CCSPContainer* container = dynamic_cast<CCSPContainer*>(object);
-            if (container && container->getDefaultContainer()) {
-                oldMarks.emplace_back(key, container->getDefaultContainer());
-            }
-        }
-    }
-    logMessage("Set Default Container");
-    clearDefaultContainers();
-    privateKey->setDefaultContainer(1);
-    publicKey->setDefaultContainer(1);
-
     CAttributeVector privateBound;
     CAttributeVector publicBound;
     for (CK_ATTRIBUTE& a : bound) {
@@ -327,29 +326,39 @@ CK_RV CSession::loadPrivateKey(CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
     privateKey->setLocal(false);
     publicKey->setLocal(false);
 
-    CK_OBJECT_HANDLE privateHandle = privateKey->getHandle();
-    CK_OBJECT_HANDLE publicHandle = publicKey->getHandle();
+    // The card holds the pair now; the directory names it once the
+    // transaction commits (a crash before leaves an unnamed pair, no record
+    // without its key).
+    CTokenTransaction transaction(tokenStore(), hConnection, m_pSessionData->m_szReaderName);
+    rv = transaction.begin();
+    if (rv != CKR_OK) {
+        releaseCardStorage(hConnection, path);
+        return rv;
+    }
+    // The older pairs' marks (from the table just read), to put back when the
+    // directory cannot be written.
+    CSavedDefaultMarks oldMarks(table);
+    logMessage("Set Default Container");
+    clearDefaultContainers();
+    privateKey->setDefaultContainer(1);
+    publicKey->setDefaultContainer(1);
+
+    CK_OBJECT_HANDLE publicHandle = table.insertTokenObject(publicKey.get());
+    if (publicHandle) publicKey.release();
+    CK_OBJECT_HANDLE privateHandle = publicHandle ? table.insertTokenObject(privateKey.get()) : 0;
+    if (privateHandle) privateKey.release();
     *phObject = privateHandle;
-    table.put(publicHandle, publicKey.release());
-    table.put(privateHandle, privateKey.release());
     logMessage("Object added");
 
-    rv = writeObjects();
+    rv = privateHandle ? transaction.commit() : CKR_DEVICE_MEMORY;
     if (rv != CKR_OK) {
         // The directory on the card is unchanged: the pair leaves the table and
         // the card, and the older pairs keep their marks.
         logError("<e> writeObjects %lX", rv);
-        table.removeObject(privateHandle);
-        table.removeObject(publicHandle);
+        if (privateHandle) table.removeObject(privateHandle);
+        if (publicHandle) table.removeObject(publicHandle);
         releaseCardStorage(hConnection, path);
-        for (const auto& mark : oldMarks) {
-            unsigned long key = mark.first;
-            C11Object* object = nullptr;
-            if (!table.get(key, object)) continue;
-            if (CCSPContainer* container = dynamic_cast<CCSPContainer*>(object)) {
-                container->setDefaultContainer(mark.second);
-            }
-        }
+        oldMarks.restore();
     }
     return rv;
 }
@@ -360,16 +369,26 @@ CK_RV CSession::deleteObject(CK_OBJECT_HANDLE hObject) {
     if (rv != CKR_OK) return rv;
     CObjectTable& table = m_pSessionData->m_objectTable;
     C11Object* object = findObject(table, hObject);
-    if (!object) {
-        logError("<e> CKR_OBJECT_HANDLE_INVALID");
-        return CKR_OBJECT_HANDLE_INVALID;
-    }
-    if (!object->isToken()) {
+    if (object && !object->isToken()) {
+        m_sessionObjects.removeElement(COwnedObject{hObject, object->getIdentity()});
         table.removeObject(hObject);
-        m_sessionObjects.removeElement(static_cast<uint32_t>(hObject));
         logMessage("deleteObject OK");
         logMessage("-> deleteObject");
         return CKR_OK;
+    }
+    if (!mayBeTokenObject(hObject)) {
+        logError("<e> CKR_OBJECT_HANDLE_INVALID");
+        return CKR_OBJECT_HANDLE_INVALID;
+    }
+    ZT_HANDLE hConnection = m_pSessionData->m_hConnection;
+    CTokenTransaction transaction(tokenStore(), hConnection, m_pSessionData->m_szReaderName);
+    rv = transaction.begin();
+    if (rv != CKR_OK) return rv;
+    // The table is the card's directory now: the object may be gone.
+    object = findObject(table, hObject);
+    if (!object) {
+        logError("<e> CKR_OBJECT_HANDLE_INVALID");
+        return CKR_OBJECT_HANDLE_INVALID;
     }
     if ((m_ulFlags & CKF_RW_SESSION) == 0) {
         logError("<e> CKR_SESSION_READ_ONLY");
@@ -385,18 +404,18 @@ CK_RV CSession::deleteObject(CK_OBJECT_HANDLE hObject) {
     }
     std::string path = object->getPath() ? object->getPath() : "";
     logMessage("ID to delete: %s", path.c_str());
-    // The other half of a key pair still uses the pair's storage.
-    bool freeStorage = !path.empty() && !isPathShared(table, path, object);
     CardFunctions* card = cardFunctions();
+    // The other half of a key pair still uses the pair's storage; the table
+    // holds every record of the card here, private ones included.
+    bool freeStorage = !path.empty() && !isPathShared(table, path, object);
     if (freeStorage && (!card || !card->ZT_deleteObj)) {
         logError("<e> ZT_deleteObject NOT SUPPORTED");
         return CKR_FUNCTION_NOT_SUPPORTED;
     }
-    ZT_HANDLE hConnection = m_pSessionData->m_hConnection;
     table.removeObject(hObject);
     // The directory goes first: should it fail, the card still holds the
-    // object whole, and the next reload brings it back.
-    rv = writeObjects();
+    // object whole, and the next read brings it back.
+    rv = transaction.commit();
     if (rv != CKR_OK) {
         logError("<e> writeObjects %lX", rv);
         return rv;
@@ -418,6 +437,11 @@ CK_RV CSession::getObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
         return rv;
     }
     logMessage("doing printTemplate");
+    // A change another process committed is seen here.
+    if (mayBeTokenObject(hObject)) {
+        rv = loadObjects();
+        if (rv != CKR_OK) return rv;
+    }
     C11Object* object = findObject(m_pSessionData->m_objectTable, hObject);
     if (!object) {
         logError("<e> getObjectAttributes::(CKR_OBJECT_HANDLE_INVALID)");
@@ -453,7 +477,15 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
                                     CK_ULONG ulCount) {
     CK_RV rv = guard();
     if (rv != CKR_OK) return rv;
-    C11Object* object = findObject(m_pSessionData->m_objectTable, hObject);
+    CObjectTable& table = m_pSessionData->m_objectTable;
+    std::unique_ptr<CTokenTransaction> transaction;
+    if (mayBeTokenObject(hObject)) {
+        transaction.reset(new CTokenTransaction(tokenStore(), m_pSessionData->m_hConnection,
+                                                m_pSessionData->m_szReaderName));
+        rv = transaction->begin();
+        if (rv != CKR_OK) return rv;
+    }
+    C11Object* object = findObject(table, hObject);
     if (!object) {
         printTemplate(pTemplate, ulCount, TemplateUse::Search);
         logError("Object %lx not found", hObject);
@@ -471,35 +503,32 @@ CK_RV CSession::setObjectAttributes(CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE* pTem
     }
     // The class picks the record layout on the card: it never changes, or the
     // directory would be read back as an object of another class.
-    // Nor does CKA_TOKEN: a session object made a token object would be stored
-    // without its value and vanish at the next reload; a token object made a
-    // session object would leave its stored value behind and belong to no
-    // session.
     for (CK_ULONG i = 0; i < ulCount; ++i) {
-        if (pTemplate[i].type == CKA_CLASS &&
-            classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
+        if (pTemplate[i].type != CKA_CLASS) continue;
+        if (classFromTemplate(&pTemplate[i], 1) != object->getClass()) {
             logError("<e> CKA_CLASS cannot change");
             return CKR_ATTRIBUTE_READ_ONLY;
         }
-        if (pTemplate[i].type == CKA_TOKEN) {
-            const auto* value = static_cast<const CK_BBOOL*>(pTemplate[i].pValue);
-            bool token = value && pTemplate[i].ulValueLen >= 1 && *value != CK_FALSE;
-            if (token != object->isToken()) {
-                logError("<e> CKA_TOKEN cannot change");
-                return CKR_ATTRIBUTE_READ_ONLY;
-            }
-        }
+    }
+    if (changesFixedFlag(*object, pTemplate, ulCount)) {
+        logError("<e> CKA_TOKEN, CKA_PRIVATE and CKA_MODIFIABLE cannot change");
+        return CKR_ATTRIBUTE_READ_ONLY;
     }
     CAttributeVector attributes;
     fillAttributeVector(attributes, pTemplate, ulCount);
     rv = object->setAttributes(CK_FALSE, attributes);
-    if (rv != CKR_OK) {
+    if (rv == CKR_OK && !attributes.isEmpty()) {
+        logError("not attVect.isEmpty()");
+        rv = CKR_ATTRIBUTE_TYPE_INVALID;
+    } else if (rv != CKR_OK) {
         logError("setAttributes %lx", rv);
+    }
+    if (!object->isToken()) return rv;
+    if (rv != CKR_OK) {
+        // What the object took before the error is not the card's: the next
+        // use reads the object again.
+        table.markForReload();
         return rv;
     }
-    if (!attributes.isEmpty()) {
-        logError("not attVect.isEmpty()");
-        return CKR_ATTRIBUTE_TYPE_INVALID;
-    }
-    return writeObjects();
+    return transaction->commit();
 }

@@ -307,7 +307,7 @@ void CSessionData::cancelled(const char* reader) {
 void CSessionData::smartCardRemoved(const char* reader) {
     if (!isMyReader(reader)) return;
     logMessage("SmartCard removed %s", reader);
-    m_objectTable.removeTokenObjects();
+    m_tokenStore.forget();
     m_bIsTokenPresent = 0;
     m_ulUserType = kNoUserType;
     // Taken out first: a session's reaction must not disturb the walk.

@@ -12,6 +12,7 @@
 #include "CSmartCardReaderListener.h"
 #include "CardFunctions.h"
 #include "OrlHashtable.h"
+#include "TokenStore.h"
 #include "cryptoki.h"
 
 class CSession;
@@ -66,6 +67,8 @@ public:
     uint32_t m_ulPinTriesLeft;
     ZT_HANDLE m_hConnection;
     CObjectTable m_objectTable;
+    // Keeps m_objectTable in step with the card (declared after it).
+    CTokenStore m_tokenStore{m_objectTable};
     char m_szReaderName[kReaderNameSize];
     uint32_t m_slotID;
     OrlHashtable<CSession*, CSession*> m_sessions;

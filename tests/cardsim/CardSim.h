@@ -60,8 +60,10 @@ struct CardSimCall {
 constexpr uint32_t kSimNoCard = kStatusNoCard;  // connect to an empty reader / unknown reader
 constexpr uint32_t kSimBadHandle = kStatusUnknownConnection;  // stale or unknown connection
 constexpr uint32_t kSimNotFound = 0x6A88;                     // unknown path
-constexpr uint32_t kSimEmptyObject = 0x00010007;              // low 16 bits 7
-constexpr uint32_t kSimNoDirectory = 0x00010009;              // low 16 bits 9
+// The card library's own "allocated, never written" and "no directory yet",
+// exactly as the provider recognises them.
+constexpr uint32_t kSimEmptyObject = kStatusEmptyObject;
+constexpr uint32_t kSimNoDirectory = kStatusNoDirectory;
 constexpr uint32_t kSimBadArguments = 0x6A86;
 
 extern "C++" {

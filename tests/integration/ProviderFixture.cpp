@@ -36,12 +36,16 @@ void ProviderFixture::SetUp() {
     ASSERT_FALSE(m_dir.empty());
     m_configPath = m_dir + "/quillon.conf";
     wintest::setEnv("QUILLON_REGISTRY", m_configPath.c_str());
+    // Each test's own token locks: no test sees another's generation counter.
+    wintest::setEnv("QUILLON_LOCK_DIR", m_dir.c_str());
 #else
     char pattern[] = "/tmp/quillon-it-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     m_dir = pattern;
     m_configPath = m_dir + "/quillon.conf";
     setenv("QUILLON_REGISTRY", m_configPath.c_str(), 1);
+    // Each test's own token locks: no test sees another's generation counter.
+    setenv("QUILLON_LOCK_DIR", m_dir.c_str(), 1);
 #endif
     cardsim_reset();
     writeConfig({});
@@ -52,10 +56,12 @@ void ProviderFixture::TearDown() {
     cardsim_reset();
 #ifdef _WIN32
     wintest::unsetEnv("QUILLON_REGISTRY");
+    wintest::unsetEnv("QUILLON_LOCK_DIR");
     wintest::mirrorRegistryStandIn();  // removes the key
     if (!wintest::removeTree(m_dir)) ADD_FAILURE() << "cannot remove " << m_dir;
 #else
     unsetenv("QUILLON_REGISTRY");
+    unsetenv("QUILLON_LOCK_DIR");
     std::string cmd = "rm -rf '" + m_dir + "'";
     if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << m_dir;
 #endif

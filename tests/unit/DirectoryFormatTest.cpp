@@ -11,7 +11,6 @@
 #include "C11X509.h"
 #include "CObjectTable.h"
 #include "ObjectDirectory.h"
-#include "ObjectNumbers.h"
 #include "ObjectTestCard.h"
 
 namespace {
@@ -71,16 +70,15 @@ const Bytes kWorkedExample = {0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x05, 0x03, 0x
 TEST(DirectoryFormat, WorkedExampleIsWrittenExactly) {
     ObjectTestCard card;
     CObjectTable table;
-    g_usNextObjNumber = 1;
     C11Data* data = new C11Data(kConnection);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true).flag(CKA_PRIVATE, false);
     t.text(CKA_LABEL, "abc").text(CKA_APPLICATION, "app");
     ASSERT_EQ(applyTemplate(*data, t, CK_FALSE), CKR_OK);
     data->setPath("d1");
-    table.put(data->getObjNumber(), data);
-    EXPECT_EQ(data->getObjNumber(), 1u);
-    EXPECT_EQ(g_usNextObjNumber, 2u);
+    EXPECT_EQ(table.insertTokenObject(data), 1u);
+    EXPECT_EQ(data->getHandle(), 1u);
+    EXPECT_EQ(table.nextNumber(), 2u);
     EXPECT_EQ(directoryOf(table), kWorkedExample);
 }
 
@@ -89,7 +87,7 @@ TEST(DirectoryFormat, WorkedExampleReadsBackIntoTheSameObject) {
     CObjectTable table;
     parseObjectDirectory(OrlByteArray(kWorkedExample.data(), kWorkedExample.size()), kConnection,
                          table);
-    EXPECT_EQ(g_usNextObjNumber, 2u);
+    EXPECT_EQ(table.nextNumber(), 2u);
     EXPECT_FALSE(table.needsReload());
     ASSERT_EQ(table.size(), 1u);
     unsigned long key = 1;
@@ -110,8 +108,8 @@ TEST(DirectoryFormat, WorkedExampleReadsBackIntoTheSameObject) {
 // Golden records, one per class, written by hand from the layout tables.
 
 TEST(DirectoryFormat, DataRecordGolden) {
-    g_usNextObjNumber = 0x0102;
     C11Data data(kConnection);
+    data.setObjNumber(0x0102);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true).flag(CKA_PRIVATE, true);
     t.text(CKA_LABEL, "L").bytes(CKA_OBJECT_ID, {0xAA, 0xBB}).text(CKA_APPLICATION, "ap");
@@ -128,8 +126,8 @@ TEST(DirectoryFormat, DataRecordGolden) {
 }
 
 TEST(DirectoryFormat, CertificateRecordGolden) {
-    g_usNextObjNumber = 3;
     C11X509 cert(kConnection);
+    cert.setObjNumber(3);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_CERTIFICATE).flag(CKA_TOKEN, true).flag(CKA_MODIFIABLE, false);
     t.bytes(CKA_SUBJECT, {'S', 'S'}).bytes(CKA_ID, {'I'}).bytes(CKA_ISSUER, {'J'});
@@ -149,8 +147,8 @@ TEST(DirectoryFormat, CertificateRecordGolden) {
 }
 
 TEST(DirectoryFormat, PublicKeyRecordGolden) {
-    g_usNextObjNumber = 4;
     C11RSAPublicKey key(kConnection);
+    key.setObjNumber(4);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_PUBLIC_KEY).flag(CKA_TOKEN, true).text(CKA_LABEL, "pk");
     t.bytes(CKA_ID, {1, 2}).text(CKA_START_DATE, "20240131").flag(CKA_WRAP, true);
@@ -175,8 +173,8 @@ TEST(DirectoryFormat, PublicKeyRecordGolden) {
 }
 
 TEST(DirectoryFormat, PrivateKeyRecordGolden) {
-    g_usNextObjNumber = 5;
     C11RSAPrivateKey key(kConnection);
+    key.setObjNumber(5);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_PRIVATE_KEY).flag(CKA_TOKEN, true).flag(CKA_PRIVATE, false);
     t.bytes(CKA_ID, {9}).text(CKA_END_DATE, "20301231").flag(CKA_DERIVE, true);
@@ -200,8 +198,8 @@ TEST(DirectoryFormat, PrivateKeyRecordGolden) {
 }
 
 TEST(DirectoryFormat, SecretKeyRecordGolden) {
-    g_usNextObjNumber = 6;
     C11SecretKey key(kConnection);
+    key.setObjNumber(6);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_KEY_TYPE, CKK_AES).flag(CKA_TOKEN, true);
     t.text(CKA_LABEL, "s").flag(CKA_WRAP, true);
@@ -243,7 +241,7 @@ TEST(DirectoryFormat, DataRoundTripKeepsEveryField) {
     data.setPath("3F00");
     auto copy = reread<C11Data>(data, 0);
     EXPECT_EQ(serialized(*copy), serialized(data));
-    EXPECT_EQ(copy->getObjNumber(), data.getObjNumber());
+    EXPECT_EQ(copy->getHandle(), data.getObjNumber());
     EXPECT_TRUE(copy->isPrivate());
     EXPECT_FALSE(copy->isModifiable());
     EXPECT_EQ(query(*copy, CKA_OBJECT_ID), Bytes({1, 2, 3}));
@@ -320,18 +318,18 @@ TEST(DirectoryFormat, SecretKeyRoundTripKeepsEveryField) {
 
 TEST(DirectoryFormat, EmptyTableWritesZeroOne) {
     CObjectTable table;
-    g_usNextObjNumber = 77;
+    table.setNextNumber(77);
     EXPECT_EQ(directoryOf(table), Bytes({0x00, 0x01}));
 }
 
 TEST(DirectoryFormat, SessionObjectsAreNeverWritten) {
     CObjectTable table;
-    g_usNextObjNumber = 0x0203;
     C11Data* session = new C11Data(kConnection);
+    table.setNextNumber(0x0204);
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, false);
     ASSERT_EQ(applyTemplate(*session, t), CKR_OK);
-    table.put(session->getObjNumber(), session);
+    table.insertSessionObject(session);
     EXPECT_EQ(directoryOf(table), Bytes({0x02, 0x04}));
 }
 
@@ -380,14 +378,14 @@ TEST(DirectoryFormat, ContainerIndexAboveOneByteIsRefused) {
 TEST(DirectoryFormat, ReloadedValuesTheRecordDoesNotCarry) {
     ObjectTestCard card;
     CObjectTable table;
-    g_usNextObjNumber = 10;
     C11RSAPublicKey* key = new C11RSAPublicKey(kConnection);
+    key->setObjNumber(10);
     TemplateBuilder t;
     t.flag(CKA_TOKEN, true).bytes(CKA_MODULUS, Bytes(64, 0xC1)).ulong(CKA_KEY_GEN_MECHANISM, 9);
     ASSERT_EQ(applyTemplate(*key, t), CKR_OK);
     EXPECT_EQ(queryUlong(*key, CKA_MODULUS_BITS), 512u);
     key->setPath("1");
-    table.put(key->getObjNumber(), key);
+    putObject(table, key);
     Bytes dir = directoryOf(table);
     CObjectTable other;
     parseObjectDirectory(OrlByteArray(dir.data(), dir.size()), kConnection, other);

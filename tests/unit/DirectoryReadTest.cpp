@@ -9,7 +9,6 @@
 #include "C11SecretKey.h"
 #include "CObjectTable.h"
 #include "ObjectDirectory.h"
-#include "ObjectNumbers.h"
 #include "ObjectTestCard.h"
 
 namespace {
@@ -37,9 +36,8 @@ TEST(DirectoryRead, ZeroOneSetsTheCounterToOneAndYieldsNothing) {
     ObjectTestCard card;
     card.directory = {0x00, 0x01};
     CObjectTable table;
-    g_usNextObjNumber = 40;
     EXPECT_EQ(readObjectDirectory(kConnection, table), CKR_OK);
-    EXPECT_EQ(g_usNextObjNumber, 1u);
+    EXPECT_EQ(table.nextNumber(), 1u);
     EXPECT_EQ(table.size(), 0u);
     EXPECT_FALSE(table.needsReload());
 }
@@ -47,16 +45,26 @@ TEST(DirectoryRead, ZeroOneSetsTheCounterToOneAndYieldsNothing) {
 TEST(DirectoryRead, ZeroLengthAndStatusNineMeanAnEmptyDirectory) {
     ObjectTestCard card;
     CObjectTable table;
-    g_usNextObjNumber = 40;
     EXPECT_EQ(readObjectDirectory(kConnection, table), CKR_OK);
-    EXPECT_EQ(g_usNextObjNumber, 1u);
+    EXPECT_EQ(table.nextNumber(), 1u);
 
     card.directory = directory({kDataRecordOne});
-    card.getTblStatus = 0x00010009;  // low 16 bits 9: nothing stored yet
-    g_usNextObjNumber = 40;
+    card.getTblStatus = kStatusNoDirectory;  // exactly 9: nothing stored yet
     EXPECT_EQ(readObjectDirectory(kConnection, table), CKR_OK);
-    EXPECT_EQ(g_usNextObjNumber, 1u);
+    EXPECT_EQ(table.nextNumber(), 1u);
     EXPECT_EQ(table.size(), 0u);
+}
+
+// Only the library's own code means "no directory": a status that merely
+// ends in 9 (PC/SC's 0x80100009) is a failure, and the table stays marked.
+TEST(DirectoryRead, StatusesEndingInNineAreFailures) {
+    ObjectTestCard card;
+    for (uint32_t status : {0x80100009u, 0x00010009u, 0x6A89u}) {
+        CObjectTable table;
+        card.getTblStatus = status;
+        EXPECT_EQ(readObjectDirectory(kConnection, table), CKR_DEVICE_ERROR) << status;
+        EXPECT_TRUE(table.needsReload());
+    }
 }
 
 TEST(DirectoryRead, OtherStatusesAreDeviceErrorsAndLeaveTheTable) {
@@ -96,7 +104,7 @@ TEST(DirectoryRead, ShortDataInARecordKeepsWhatWasRead) {
     // A data record cut inside its label: the label is what arrived.
     Bytes cut = {0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x07, 0x05, 'a', 'b'};
     parseObjectDirectory(OrlByteArray(cut.data(), cut.size()), kConnection, table);
-    EXPECT_EQ(g_usNextObjNumber, 5u);
+    EXPECT_EQ(table.nextNumber(), 5u);
     C11Object* object = lookup(table, 0);
     ASSERT_NE(object, nullptr);
     EXPECT_STREQ(object->getLabel(), "ab");
@@ -130,12 +138,12 @@ TEST(DirectoryRead, SessionObjectsSurviveAReload) {
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, false).bytes(CKA_VALUE, {1});
     ASSERT_EQ(applyTemplate(*session, t), CKR_OK);
-    table.put(session->getObjNumber(), session);
+    putObject(table, session);
 
     table.removePrivateObjects();
     ASSERT_EQ(readObjectDirectory(kConnection, table), CKR_OK);
     EXPECT_EQ(table.size(), 2u);
-    EXPECT_EQ(lookup(table, session->getObjNumber()), session);
+    EXPECT_EQ(lookup(table, session->getHandle()), session);
     OrlByteArray written;
     ASSERT_EQ(buildObjectDirectory(table, written), CKR_OK);
     EXPECT_EQ(written.getLength(), 2u + kDataRecordOne.size());

@@ -15,7 +15,6 @@
 #include "C11SecretKey.h"
 #include "C11X509.h"
 #include "ObjectDirectory.h"
-#include "ObjectNumbers.h"
 #include "ObjectTestCard.h"
 
 namespace {
@@ -39,7 +38,7 @@ template <typename T>
 T* makeObject(CObjectTable& table, TemplateBuilder& t) {
     T* object = new T(kConnection);
     EXPECT_EQ(applyTemplate(*object, t), CKR_OK);
-    table.put(object->getObjNumber(), object);
+    putObject(table, object);
     return object;
 }
 
@@ -85,7 +84,7 @@ TEST(ObjectStoredValue, AccessClassesOfEveryClassWithAStoredValue) {
     // Read back after a reload with the same access classes.
     card.calls.clear();
     std::vector<unsigned long> numbers;
-    for (C11Object* o : objects) numbers.push_back(o->getObjNumber());
+    for (C11Object* o : objects) numbers.push_back(o->getHandle());
     for (int i = 0; i < 4; ++i) {
         C11Object* read = reloadedObject(card, table, numbers[i]);
         ASSERT_NE(read, nullptr);
@@ -114,61 +113,90 @@ TEST(ObjectStoredValue, AddedOnceThenReplacedOnlyAfterAChange) {
     EXPECT_EQ(card.count("addObj"), 2u);
     EXPECT_EQ(card.count("writeObj"), 0u);
 
+    // A changed value goes to a new stored value; the old one is retired, for
+    // the token store to free once the directory naming the new one is stored.
+    std::string oldPath = data->getPath();
     TemplateBuilder change;
     change.bytes(CKA_VALUE, {9, 9});
     ASSERT_EQ(applyTemplate(*data, change, CK_FALSE), CKR_OK);
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
-    EXPECT_EQ(card.count("addObj"), 2u);
-    ASSERT_EQ(card.count("writeObj"), 1u);
+    EXPECT_EQ(card.count("addObj"), 4u);
+    EXPECT_EQ(card.count("writeObj"), 0u);
+    EXPECT_NE(oldPath, data->getPath());
     EXPECT_EQ(card.values[data->getPath()], Bytes({9, 9}));
+    EXPECT_EQ(card.values[oldPath], Bytes({1, 2, 3}));
+    ASSERT_NE(data->getRetiredPath(), nullptr);
+    EXPECT_EQ(oldPath, data->getRetiredPath());
+    EXPECT_TRUE(data->hasFreshPath());
     EXPECT_EQ(card.count("putObjectTbl"), 3u);
 }
 
-TEST(ObjectStoredValue, StatusSevenIsAOneByteZeroValueForDataOnly) {
+// A zero-length value is allocated and never filled: ZT_addObj with no data
+// would allocate a second, orphaned value.
+TEST(ObjectStoredValue, EmptyValueIsAllocatedOnceAndReadsBackEmpty) {
+    ObjectTestCard card;
+    CObjectTable table;
+    TemplateBuilder t;
+    t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true).bytes(CKA_VALUE, {});
+    unsigned long number = makeObject<C11Data>(table, t)->getHandle();
+    ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
+    EXPECT_EQ(card.count("addObj"), 1u);
+    C11Object* data = reloadedObject(card, table, number);
+    ASSERT_NE(data, nullptr);
+    CK_RV rv = CKR_GENERAL_ERROR;
+    EXPECT_EQ(valueOf(*data, &rv), Bytes());
+    EXPECT_EQ(rv, CKR_OK);
+}
+
+// Exactly 7 ("allocated, never written") is the empty value for every class.
+TEST(ObjectStoredValue, StatusSevenIsTheEmptyValue) {
     ObjectTestCard card;
     CObjectTable table;
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true);
-    unsigned long number = makeObject<C11Data>(table, t)->getObjNumber();
+    unsigned long number = makeObject<C11Data>(table, t)->getHandle();
     TemplateBuilder c;
     c.ulong(CKA_CLASS, CKO_CERTIFICATE).flag(CKA_TOKEN, true).bytes(CKA_VALUE, {0x30});
     C11X509* cert = makeObject<C11X509>(table, c);
-    unsigned long certNumber = cert->getObjNumber();
+    unsigned long certNumber = cert->getHandle();
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
-    card.values[cert->getPath()].clear();  // the card lost the certificate's bytes
+    card.values[cert->getPath()].clear();  // the card answers 7 for it now
 
     C11Object* data = reloadedObject(card, table, number);
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(valueOf(*data), Bytes({0x00}));
-    CK_ULONG size = 0;
+    EXPECT_EQ(valueOf(*data), Bytes());
+    CK_ULONG size = 9;
     CK_ATTRIBUTE a{CKA_VALUE_SIZE, &size, sizeof(size)};
     CAttributeVector v;
     v.addElement(&a);
     EXPECT_EQ(data->getAttributes(v), CKR_OK);
-    EXPECT_EQ(size, 1u);
+    EXPECT_EQ(size, 0u);
 
     C11Object* reloadedCert = nullptr;
     ASSERT_TRUE(table.get(certNumber, reloadedCert));
-    CK_RV rv = CKR_OK;
-    valueOf(*reloadedCert, &rv);
-    EXPECT_EQ(rv, CKR_DEVICE_ERROR);
+    CK_RV rv = CKR_GENERAL_ERROR;
+    EXPECT_EQ(valueOf(*reloadedCert, &rv), Bytes());
+    EXPECT_EQ(rv, CKR_OK);
 }
 
-TEST(ObjectStoredValue, OnlyTheLowSixteenBitsOfAStatusMeanNeverWritten) {
+// A status that merely ends in 7 is a failure, and nothing is cached.
+TEST(ObjectStoredValue, OnlyExactlySevenMeansNeverWritten) {
     ObjectTestCard card;
     CObjectTable table;
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_DATA).flag(CKA_TOKEN, true).bytes(CKA_VALUE, {4});
-    unsigned long number = makeObject<C11Data>(table, t)->getObjNumber();
+    unsigned long number = makeObject<C11Data>(table, t)->getHandle();
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
     C11Object* data = reloadedObject(card, table, number);
     ASSERT_NE(data, nullptr);
-    card.readStatus = 0x6A07;
-    CK_RV rv = CKR_OK;
-    valueOf(*data, &rv);
-    EXPECT_EQ(rv, CKR_DEVICE_ERROR);
-    card.readStatus = 0x00030007;
-    EXPECT_EQ(valueOf(*data), Bytes({0x00}));
+    for (uint32_t status : {0x6A07u, 0x00030007u, 0x80100007u}) {
+        card.readStatus = status;
+        CK_RV rv = CKR_OK;
+        valueOf(*data, &rv);
+        EXPECT_EQ(rv, CKR_DEVICE_ERROR) << status;
+    }
+    card.readStatus = 0;
+    EXPECT_EQ(valueOf(*data), Bytes({4}));
 }
 
 TEST(ObjectStoredValue, FetchFailuresAreDeviceErrorsAndCacheNothing) {
@@ -177,7 +205,7 @@ TEST(ObjectStoredValue, FetchFailuresAreDeviceErrorsAndCacheNothing) {
     TemplateBuilder t;
     t.ulong(CKA_CLASS, CKO_SECRET_KEY).flag(CKA_TOKEN, true).flag(CKA_SENSITIVE, false);
     t.bytes(CKA_VALUE, Bytes(8, 0x11));
-    unsigned long number = makeObject<C11SecretKey>(table, t)->getObjNumber();
+    unsigned long number = makeObject<C11SecretKey>(table, t)->getHandle();
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
     C11Object* key = reloadedObject(card, table, number);
     ASSERT_NE(key, nullptr);
@@ -232,7 +260,7 @@ TEST(ObjectStoredValue, FailedAddsAndDirectoryWrites) {
     EXPECT_EQ(writeObjectDirectory(kConnection, table), CKR_DEVICE_ERROR);
 
     CardFunctions* table2 = cardFunctions();
-    table2->ZT_writeObj = nullptr;
+    table2->ZT_addObj = nullptr;
     TemplateBuilder change;
     change.bytes(CKA_VALUE, {6});
     ASSERT_EQ(applyTemplate(*data, change, CK_FALSE), CKR_OK);
@@ -260,7 +288,7 @@ TEST(ObjectStoredValue, RsaPublicValuesAreFetchedFromTheToken) {
     t.flag(CKA_TOKEN, true).text(CKA_CONTAINER_NAME, "Container1").ulong(CKA_CONTAINER_INDEX, 1);
     C11RSAPrivateKey* key = makeObject<C11RSAPrivateKey>(table, t);
     key->setPath("1");
-    unsigned long number = key->getObjNumber();
+    unsigned long number = key->getHandle();
     ASSERT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
     C11Object* read = reloadedObject(card, table, number);
     ASSERT_NE(read, nullptr);

@@ -11,7 +11,20 @@
 #include <vector>
 
 #include "AttributeRules.h"
+#include "C11Object.h"
+#include "CObjectTable.h"
 #include "CardLibrary.h"
+
+// Puts an object into a table as the session layer does: an object numbered
+// by the test keeps its number; otherwise a token object gets the next free
+// number and a session object a session handle.
+inline CK_OBJECT_HANDLE putObject(CObjectTable& table, C11Object* object) {
+    if (object->getHandle() != 0) {
+        table.put(object->getHandle(), object);
+        return object->getHandle();
+    }
+    return object->isToken() ? table.insertTokenObject(object) : table.insertSessionObject(object);
+}
 
 struct CardCall {
     std::string name;

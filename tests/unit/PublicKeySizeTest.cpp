@@ -49,7 +49,7 @@ C11Object* reloadedPublicKey(CObjectTable& table) {
     EXPECT_EQ(applyTemplate(*key, t), CKR_OK);
     EXPECT_EQ(modulusBits(*key), 2048u);
     key->setPath("12");
-    unsigned long number = key->getObjNumber();
+    unsigned long number = key->getHandle();
     table.put(number, key);
     EXPECT_EQ(writeObjectDirectory(kConnection, table), CKR_OK);
     table.removeTokenObjects();

@@ -152,18 +152,22 @@ TEST_F(SessionData, CloseDeletesOnlyTheSessionsOwnObjects) {
     CSession mine(m_slot, kReader, CKF_SERIAL_SESSION);
     CSession other(m_slot, kReader, CKF_SERIAL_SESSION);
     CObjectTable& table = mine.sessionData()->m_objectTable;
-    table.put(7, new C11Data(0x100));
-    table.put(8, new C11Data(0x100));
-    table.put(9, new C11Data(0x100));
-    mine.m_sessionObjects.addElement(7);
-    mine.m_sessionObjects.addElement(12);  // destroyed meanwhile: skipped
-    mine.m_sessionObjects.addElement(9);
-    other.m_sessionObjects.addElement(8);
+    CK_OBJECT_HANDLE seven = mine.addSessionObject(new C11Data(0x100));
+    CK_OBJECT_HANDLE eight = other.addSessionObject(new C11Data(0x100));
+    CK_OBJECT_HANDLE nine = mine.addSessionObject(new C11Data(0x100));
+    mine.m_sessionObjects.addElement(COwnedObject{12, 99});  // destroyed meanwhile: skipped
+    // Another object under a handle of mine: not mine, so it stays.
+    CK_OBJECT_HANDLE gone = mine.addSessionObject(new C11Data(0x100));
+    table.removeObject(gone);
+    C11Data* later = new C11Data(0x100);
+    later->setSessionHandle(gone);
+    table.put(gone, later);
     EXPECT_EQ(mine.close(), CKR_OK);
     EXPECT_TRUE(mine.m_sessionObjects.isEmpty());
-    EXPECT_FALSE(table.containsKey(7));
-    EXPECT_FALSE(table.containsKey(9));
-    EXPECT_TRUE(table.containsKey(8));
+    EXPECT_FALSE(table.containsKey(seven));
+    EXPECT_FALSE(table.containsKey(nine));
+    EXPECT_TRUE(table.containsKey(eight));
+    EXPECT_TRUE(table.containsKey(gone));
 }
 
 }  // namespace
