@@ -131,12 +131,14 @@ int main(int argc, char** argv) {
     const int reads = 200000;
     double tokenRead = labelReads(p11, s, handles[0], reads);
     double sessionRead = labelReads(p11, s, session, reads);
-    std::printf("label read: token object %.0f ns, session object %.0f ns (freshness check %.0f ns)\n",
-                tokenRead, sessionRead, tokenRead - sessionRead);
+    std::printf(
+        "label read: token object %.0f ns, session object %.0f ns (freshness check %.0f ns)\n",
+        tokenRead, sessionRead, tokenRead - sessionRead);
 
     int destroys = count / 2;
     start = Clock::now();
-    for (int i = 0; i < destroys; ++i) check(p11->C_DestroyObject(s, handles[i]), "C_DestroyObject");
+    for (int i = 0; i < destroys; ++i)
+        check(p11->C_DestroyObject(s, handles[i]), "C_DestroyObject");
     micros = microsSince(start);
     std::printf("destroy %d token data objects: %.0f objects/s\n", destroys,
                 destroys / (micros / 1e6));

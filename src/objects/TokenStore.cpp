@@ -135,8 +135,8 @@ CK_RV CTokenTransaction::commit() {
     // half-way still makes the next one read the card, and once more after
     // them, so a reader that read the old directory meanwhile reads again.
     uint64_t generation = 0;
-    bool bumped = m_bLocked && lock.readGeneration(generation) &&
-                  lock.writeGeneration(generation + 1);
+    bool bumped =
+        m_bLocked && lock.readGeneration(generation) && lock.writeGeneration(generation + 1);
     CK_RV rv;
     try {
         rv = writeObjectDirectory(m_hConnection, table);

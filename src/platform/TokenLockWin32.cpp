@@ -2,7 +2,6 @@
 #include <windows.h>
 #include <sddl.h>
 
-
 #include "TokenLock.h"
 
 namespace platform {
