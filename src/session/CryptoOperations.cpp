@@ -83,13 +83,6 @@ CK_MECHANISM_TYPE unpaddedMechanism(CK_MECHANISM_TYPE m) {
     return m == CKM_AES_CBC_PAD && extendedMechanismsEnabled() ? CKM_AES_CBC : m;
 }
 
-// A plaintext or a key leaves no copy behind in freed memory.
-void wipe(OrlByteArray& bytes) {
-    volatile unsigned char* p = bytes.getContent();
-    for (unsigned long i = 0; i < bytes.getLength(); ++i) p[i] = 0;
-    bytes.removeAll();
-}
-
 CK_RV outputWaiting() {
     logMessage("<e> CKR_OPERATION_ACTIVE: an output waits to be fetched");
     return CKR_OPERATION_ACTIVE;
@@ -141,7 +134,7 @@ CK_RV COperationState::pssInit(const CK_MECHANISM& mechanism, const DigestAlgori
 
 void COperationState::dropWaitingOutput() {
     m_bOutputWaiting = false;
-    wipe(m_waitingOutput);
+    m_waitingOutput.wipe();
 }
 
 // ---- Output in two calls ---------------------------------------------------
@@ -170,7 +163,7 @@ CK_RV COperationState::produceOutput(CCryptoContext& ctx, CK_ULONG kind, OutputS
                static_cast<unsigned long>(sink.length()));
     m_waitingOutput.removeAll();
     m_waitingOutput.append(sink.spilledOutput());
-    wipe(sink.spilledOutput());
+    sink.spilledOutput().wipe();
     m_bOutputWaiting = true;
     m_waitingStep = step;
     m_ulOperation = kind;
@@ -815,14 +808,14 @@ CK_RV COperationState::decryptFinal(CCryptoContext& ctx, COutput& out) {
         OrlByteArray message;
         rv = result.getLength() == k ? oaepDecode(m_oaep, result.getContent(), k, message)
                                      : CKR_DEVICE_ERROR;
-        wipe(result);
+        result.wipe();
         if (rv != CKR_OK) {
-            wipe(message);
+            message.wipe();
             logMessage("<e> OAEP %lX", static_cast<unsigned long>(rv));
             return rv;
         }
         out.append(message.getContent(), message.getLength());
-        wipe(message);
+        message.wipe();
         logMessage("<- decryptFinal");
         return CKR_OK;
     }

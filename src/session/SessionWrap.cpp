@@ -18,12 +18,6 @@ C11Object* findObject(CSessionData* data, CK_OBJECT_HANDLE hObject) {
     return object;
 }
 
-// Key material leaves no copy behind in freed memory.
-void wipe(OrlByteArray& bytes) {
-    volatile unsigned char* p = bytes.getContent();
-    for (unsigned long i = 0; i < bytes.getLength(); ++i) p[i] = 0;
-}
-
 // Whether the secret key may leave the token wrapped.
 bool isExtractable(C11Object& key) {
     CK_BBOOL extractable = CK_TRUE;
@@ -65,12 +59,12 @@ CK_RV CSession::wrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hWrappingKey,
     }
     rv = encryptInit(pMechanism, hWrappingKey);
     if (rv != CKR_OK) {
-        wipe(value);
+        value.wipe();
         logMessage("encryptInit failed: %lx", rv);
         return rv;
     }
     rv = encryptUpdate(value, wrapped);
-    wipe(value);
+    value.wipe();
     if (rv != CKR_OK) {
         // The encryption stays active, as after any failed update.
         logMessage("encryptUpdate failed: %lx", rv);
@@ -113,14 +107,14 @@ CK_RV CSession::unWrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hUnwrapping
     OrlByteArray plain;
     rv = decryptUpdate(wrappedKey, plain);
     if (rv != CKR_OK) {
-        wipe(plain);
+        plain.wipe();
         logMessage("decryptUpdate failed: %lx", rv);
         return rv;
     }
     // For RSA the token delivers the key bytes here; symmetric ones came above.
     rv = decryptFinal(plain);
     if (rv != CKR_OK) {
-        wipe(plain);
+        plain.wipe();
         logMessage("decryptFinal failed: %lx", rv);
         return rv;
     }
@@ -131,7 +125,7 @@ CK_RV CSession::unWrapKey(CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hUnwrapping
     attributes.push_back({CKA_VALUE, plain.getContent(), plain.getLength()});
     attributes.push_back({CKA_CLASS, &secretKeyClass, sizeof(secretKeyClass)});
     rv = createObject(attributes.data(), static_cast<CK_ULONG>(attributes.size()), phKey);
-    wipe(plain);
+    plain.wipe();
     if (rv != CKR_OK) {
         logMessage("createObject failed: %lx", rv);
         return rv;
