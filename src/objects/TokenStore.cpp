@@ -36,15 +36,14 @@ std::string cardKey(const char* readerName) {
 bool isPathNamed(CObjectTable& table, const char* path, const C11Object* except) {
     unsigned long key = 0;
     C11Object* object = nullptr;
-    bool named = false;
     for (CObjectTable::Entry* e = table.getFirstEntry(); e;) {
         e = table.getNextEntry(e, key, object);
         if (object && object != except && object->getPath() &&
             std::strcmp(path, object->getPath()) == 0) {
-            named = true;
+            return true;
         }
     }
-    return named;
+    return false;
 }
 
 }  // namespace
